@@ -1,0 +1,101 @@
+#include "collect/reg_reader.h"
+
+#include <exception>
+
+#include "diag/log_error.h"
+#include "diag/report_progress.h"
+#include "run/scan_state.h"
+#include "util/text.h"
+#include "util/utf16.h"
+
+namespace hostlore {
+namespace {
+
+// Subkey names are enumerated into a buffer of this many characters,
+// terminating NUL included; a longer name ends the enumeration.
+constexpr size_t kSubkeyNameBuffer = 256;
+
+void ReaderFailure(ScanState& state, const std::exception& failure) {
+  LogError(state, "Error listing software", state.TargetName + ":" + failure.what());
+  ReportFailureComplete(state);
+}
+
+std::unique_ptr<RegistryKey> OpenRemoteKey(ScanState& state, const std::string& host, Hive hive,
+                                           std::string_view key_path, uint32_t access) {
+  Result<std::unique_ptr<RegistryKey>> root = state.platform.registry->Connect(host, hive);
+  if (!root.ok()) return nullptr;
+  Result<std::unique_ptr<RegistryKey>> key = root.value()->OpenKey(key_path, access);
+  if (!key.ok()) return nullptr;
+  return std::move(key).value();
+}
+
+}  // namespace
+
+std::string TrimNull(std::string_view text) {
+  return std::string(text.substr(0, text.find('\0')));
+}
+
+std::string RegistryValueText(const RegistryValue& value) {
+  const std::u16string units = Utf16LeBytesToUnits(value.data);
+  switch (value.type) {
+    case reg::kSz:
+      return TrimNull(Utf16ToUtf8(units));
+    case reg::kExpandSz:
+    case reg::kMultiSz: {
+      std::u16string walked;
+      walked.reserve(units.size());
+      for (size_t i = 0; i < units.size(); ++i) {
+        if (units[i] != u'\0') {
+          walked += units[i];
+        } else {
+          walked += u' ';
+          if (i + 1 < units.size()) walked += units[++i];
+        }
+      }
+      return Utf16ToUtf8(walked);
+    }
+    default:
+      return {};
+  }
+}
+
+std::string ReadRegistryText(ScanState& state, const std::string& host, Hive hive,
+                             std::string_view key_path, std::string_view value_name,
+                             int32_t& value_type) {
+  RegistryValue value;
+  if (auto key = OpenRemoteKey(state, host, hive, key_path, reg::kAllSpecificRights)) {
+    Result<RegistryValue> found = key->QueryValue(value_name);
+    if (found.ok()) value = std::move(found).value();
+  }
+  value_type = static_cast<int32_t>(value.type);
+  return RegistryValueText(value);
+}
+
+std::string ReadRegValue(ScanState& state, const std::string& host, Hive hive,
+                         std::string_view key_path, std::string_view value_name,
+                         int32_t& value_type) {
+  try {
+    return ReadRegistryText(state, host, hive, key_path, value_name, value_type);
+  } catch (const std::exception& failure) {
+    ReaderFailure(state, failure);
+    return {};
+  }
+}
+
+void EnumRegKeys(ScanState& state, const std::string& host, Hive hive, std::string_view key_path,
+                 std::vector<std::string>& list) {
+  try {
+    auto key = OpenRemoteKey(state, host, hive, key_path, reg::kEnumerateSubKeys);
+    if (!key) return;
+    for (uint32_t index = 0;; ++index) {
+      Result<std::string> name = key->EnumKey(index);
+      if (!name.ok()) return;
+      if (Utf8ToUtf16LeBytes(name.value()).size() / 2 >= kSubkeyNameBuffer) return;
+      list.push_back(TrimNull(name.value()));
+    }
+  } catch (const std::exception& failure) {
+    ReaderFailure(state, failure);
+  }
+}
+
+}  // namespace hostlore

@@ -1,0 +1,35 @@
+#include "diag/log_error.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "diag/time_stamp.h"
+#include "run/scan_state.h"
+#include "util/text.h"
+
+namespace hostlore {
+
+std::string LogFilePath(const ScanState& state) { return state.TempDir + "/Kelvarn.log"; }
+
+void LogError(const ScanState& state, std::string_view what, std::string_view detail) {
+  const std::time_t now = state.platform.clock ? state.platform.clock->Now() : std::time(nullptr);
+  std::string line = FormatTimeStamp(now);
+  line += ',';
+  line += FoldLineBreaks(what);
+  line += ',';
+  line += FoldLineBreaks(detail);
+  line += "\r\n";
+
+  const std::string path = LogFilePath(state);
+  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) return;
+  ssize_t written;
+  do {
+    written = ::write(fd, line.data(), line.size());
+  } while (written < 0 && errno == EINTR);
+  ::close(fd);
+}
+
+}  // namespace hostlore

@@ -1,0 +1,15 @@
+#include <cstdlib>
+
+#include "platform/lab/lab_platform.h"
+#include "platform/network/network_platform.h"
+#include "platform/platform.h"
+
+namespace hostlore {
+
+Result<Platform> MakePlatform() {
+  const char* lab = std::getenv("HOSTLORE_LAB");
+  if (lab != nullptr) return MakeLabPlatform(lab);
+  return MakeNetworkPlatform();
+}
+
+}  // namespace hostlore

@@ -1,0 +1,38 @@
+#include "run/scan.h"
+
+#include <exception>
+
+#include "diag/report_progress.h"
+#include "probe/check_access.h"
+#include "probe/ping.h"
+#include "run/form.h"
+#include "run/process_end.h"
+#include "run/scan_state.h"
+
+namespace hostlore {
+
+void Scan(ScanState& state) {
+  state.ProcName = "Hostlore.Scan";
+  state.ErrorContext = state.TargetName;
+  try {
+    state.PingOk = false;
+    ReportStep(state, "2");
+    Ping(state);
+    ReportStep(state, "4");
+    if (!state.PingOk) {
+      ReportStep(state, "Complete");
+      EndProcess(state);
+    }
+    CheckAccess(state);
+    if (!state.UserOnly) {
+      ReportStep(state, "90");
+    }
+    ReportStep(state, "100");
+    ReportStep(state, "Complete");
+    EndProcess(state);
+  } catch (const std::exception& failure) {
+    FormFailurePath(state, failure.what(), kExitFailure);
+  }
+}
+
+}  // namespace hostlore

@@ -1,0 +1,103 @@
+// The scan state: the one record through which every stage of a run
+// exchanges data. The command line fills the run-control fields, the
+// collectors fill the target's details, the database stages read them.
+// Exactly one instance exists per run; main() owns it and every stage takes
+// it by reference.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "run/work_lists.h"
+
+namespace hostlore {
+
+struct ProcessorRecord {
+  std::string Name;
+  double Speed = 0;  // current clock speed in MHz
+};
+
+// One drive letter's record, A to J.
+struct DriveRecord {
+  std::string Caption;
+  double Size = 0;       // MB
+  double FreeSpace = 0;  // MB
+  std::string VolumeName;
+  std::string FileSystem;
+  std::string VolumeSerial;
+};
+
+inline constexpr int kDriveCount = 10;  // A to J
+inline constexpr int kProcessorCount = 4;
+inline constexpr int kUserHiveCount = 1001;
+
+struct ScanState {
+  // --- Run control -------------------------------------------------------
+  int16_t CallerIndex = 0;
+  std::string TempDir;
+  std::string ConnectionString;
+  std::string SqlServer;
+  bool UserOnly = false;
+  int32_t ProgressWindow = 0;  // the progress channel's file descriptor
+  std::string ProcName;
+  std::string LastError;
+  std::string ErrorContext;
+  std::string CommandLine;  // the whole command-line text, as given
+
+  // --- Target identity -----------------------------------------------------
+  bool PingOk = false;
+  std::string TargetName;
+  std::string LoggedOnUser;
+  std::string TargetAddress;
+  std::array<std::string, kUserHiveCount> UserHiveNames;
+  int32_t RegValueType = 0;
+
+  // --- Asset hardware and operating system --------------------------------
+  std::string Manufacturer;
+  std::string Model;
+  std::string Domain;
+  std::string BootDevice;
+  std::string Description;
+  std::string OperatingSystem;
+  std::string ServicePack;
+  std::string OSVersion;
+  int32_t TotalPhysicalMemory = 0;     // MB
+  int32_t FreePhysicalMemory = 0;      // MB
+  int32_t FreeSpaceInPagingFiles = 0;  // MB
+  int32_t FreeVirtualMemory = 0;       // MB
+  std::string CountryCode;
+  std::string WindowsDirectory;
+  std::string BIOS;
+  std::string BIOSVersion;
+  std::string SerialNumber;
+  std::string OSSerialNumber;
+
+  std::array<ProcessorRecord, kProcessorCount> Processors;  // Processor1..4
+  std::array<DriveRecord, kDriveCount> Drives;              // DriveA..DriveJ
+
+  // --- Software and services ---------------------------------------------
+  std::string SoftwareListRest;
+  std::string SoftwareList;
+  std::string ServicesList;
+
+  // --- Work lists of the software inventory and comparison ----------------
+  WorkLists Lists;
+
+  // --- How the run ends ----------------------------------------------------
+  // Set when a failure path has sent its "Complete" line, whether or not the
+  // run went on afterwards; it makes the exit status 1.
+  bool FailureReported = false;
+
+  // --- The outside world -----------------------------------------------------
+  Platform platform;
+
+  DriveRecord& Drive(char letter) { return Drives.at(static_cast<size_t>(letter - 'A')); }
+  const DriveRecord& Drive(char letter) const {
+    return Drives.at(static_cast<size_t>(letter - 'A'));
+  }
+};
+
+}  // namespace hostlore
