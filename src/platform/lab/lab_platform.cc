@@ -1,9 +1,21 @@
 #include "platform/lab/lab_platform.h"
 
+#include "platform/lab/lab_directory.h"
+#include "platform/lab/lab_seams.h"
+
 namespace hostlore {
 
 Result<Platform> MakeLabPlatform(const std::string& folder) {
-  return Status::Failure(1, "lab backend not built yet: " + folder);
+  Result<std::shared_ptr<const LabDirectory>> lab = LabDirectory::Load(folder);
+  if (!lab.ok()) return lab.status();
+  Platform platform;
+  platform.clock = NewSystemClock();
+  platform.echo = NewLabEcho(lab.value());
+  platform.registry = NewLabRegistry(lab.value());
+  platform.services = NewLabServiceManager(lab.value());
+  platform.shares = NewLabShareSpace(lab.value());
+  platform.wmi = NewLabWmi(lab.value());
+  return platform;
 }
 
 }  // namespace hostlore

@@ -1,0 +1,44 @@
+// The registry of a lab computer: two hives of keys, each key with its values
+// and its subkeys in enumeration order.
+#pragma once
+
+#include <nlohmann/json_fwd.hpp>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "platform/registry/registry.h"
+#include "platform/status.h"
+
+namespace hostlore {
+
+struct LabKey {
+  std::string name;  // as first spelled in the file
+  std::vector<std::pair<std::string, RegistryValue>> values;
+  std::vector<LabKey> subkeys;  // in order of first appearance in the file
+
+  // Direct subkey / value by name, without regard to case; nullptr if none.
+  const LabKey* FindSubkey(std::string_view subkey_name) const;
+  const RegistryValue* FindValue(std::string_view value_name) const;
+};
+
+struct LabRegistry {
+  LabKey local_machine;
+  LabKey users;
+
+  // The root key of `hive`; nullptr for a hive the lab does not hold.
+  const LabKey* Root(Hive hive) const;
+};
+
+// The key at `path` below `key`: '\'-separated names, matched without regard
+// to case; empty text is `key` itself. nullptr when a key on the way is
+// missing or the path has an empty name (a leading, trailing or doubled '\').
+const LabKey* FindKeyPath(const LabKey& key, std::string_view path);
+
+// Fills `registry` from the object of the "registry" field: "HIVE\path" to an
+// object of values. Failure: a malformed key path, hive or value; the
+// description names it.
+Status ParseLabRegistry(const nlohmann::ordered_json& section, LabRegistry& registry);
+
+}  // namespace hostlore
