@@ -133,7 +133,7 @@ Status AddKey(const std::string& path, const Json& values, LabRegistry& registry
     }
     Result<RegistryValue> value = ParseValue(json);
     if (!value.ok()) {
-      return Malformed(path, "value \"" + name + "\" " + value.status().description());
+      return Malformed(path, "value \"" + name + "\": " + value.status().description());
     }
     key->values.emplace_back(name, std::move(value).value());
   }
