@@ -16,6 +16,7 @@ namespace {
 constexpr size_t kSubkeyNameBuffer = 256;
 
 void ReaderFailure(ScanState& state, const std::exception& failure) {
+  ++state.RegistryReaderFailures;
   LogError(state, "Error listing software", state.TargetName + ":" + failure.what());
   ReportFailureComplete(state);
 }

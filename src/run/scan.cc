@@ -2,6 +2,8 @@
 
 #include <exception>
 
+#include "collect/software_inventory.h"
+#include "collect/wmi_inventory.h"
 #include "diag/report_progress.h"
 #include "probe/check_access.h"
 #include "probe/ping.h"
@@ -24,7 +26,9 @@ void Scan(ScanState& state) {
       EndProcess(state);
     }
     CheckAccess(state);
+    GetWMI(state);
     if (!state.UserOnly) {
+      GetSoftware(state);
       ReportStep(state, "90");
     }
     ReportStep(state, "100");

@@ -7,9 +7,11 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "db/db_state.h"
 #include "platform/platform.h"
 #include "run/work_lists.h"
 
@@ -28,6 +30,14 @@ struct DriveRecord {
   std::string VolumeName;
   std::string FileSystem;
   std::string VolumeSerial;
+};
+
+// A failed step: its number (kObjectNotSet for a call through an absent
+// object) and description. `set` is false when no step has failed.
+struct WmiFailure {
+  bool set = false;
+  int64_t number = 0;
+  std::string description;
 };
 
 inline constexpr int kDriveCount = 10;  // A to J
@@ -82,9 +92,24 @@ struct ScanState {
   std::string SoftwareListRest;
   std::string SoftwareList;
   std::string ServicesList;
+  // The software inventory of this run could not be read (nothing came back,
+  // or it ended in a failure): the stored list must stay as it is and no
+  // software change may be recorded.
+  bool SoftwareInventoryFailed = false;
+  // How many failures the registry reader's own handler has caught so far.
+  int RegistryReaderFailures = 0;
+
+  // --- WMI -----------------------------------------------------------------
+  // The open connection to the target's WMI service.
+  std::unique_ptr<WmiConnection> WmiServices;
+  // The WMI inventory's record of its most recent failed step.
+  WmiFailure LastFailure;
 
   // --- Work lists of the software inventory and comparison ----------------
   WorkLists Lists;
+
+  // --- Database: connection, result sets and update-run state ------------
+  DatabaseState Db;
 
   // --- How the run ends ----------------------------------------------------
   // Set when a failure path has sent its "Complete" line, whether or not the

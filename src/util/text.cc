@@ -38,6 +38,16 @@ size_t CountCharacters(std::string_view utf8) {
   return count;
 }
 
+std::string_view FirstCharacters(std::string_view utf8, size_t count) {
+  size_t seen = 0;
+  for (size_t i = 0; i < utf8.size(); ++i) {
+    if (!IsContinuation(static_cast<unsigned char>(utf8[i])) && seen++ == count) {
+      return utf8.substr(0, i);
+    }
+  }
+  return utf8;
+}
+
 std::string_view CutToBytes(std::string_view utf8, size_t max_bytes) {
   if (utf8.size() <= max_bytes) return utf8;
   size_t end = max_bytes;

@@ -16,6 +16,9 @@ std::string ToLowerAscii(std::string_view text);
 // Number of Unicode characters in UTF-8 text (bytes that start a character).
 size_t CountCharacters(std::string_view utf8);
 
+// The first `count` characters of UTF-8 text (all of it when shorter).
+std::string_view FirstCharacters(std::string_view utf8, size_t count);
+
 // The longest prefix of `utf8` of at most `max_bytes` bytes that does not cut
 // a character in two.
 std::string_view CutToBytes(std::string_view utf8, size_t max_bytes);

@@ -58,10 +58,16 @@ class ScanTest : public AgentFixture {
   int echoes_sent_ = 0;
 };
 
-TEST_F(ScanTest, AnAnsweringTargetGoesThroughEveryStepOfThisBuild) {
-  EXPECT_EQ(Run("PC042,sqlite:x.db,,7"), kExitNormal);
-  EXPECT_EQ(Progress(), (Lines{"PC042,2,,7", "PC042,4,192.0.2.42,7", "PC042,90,192.0.2.42,7",
-                              "PC042,100,192.0.2.42,7", "PC042,Complete,192.0.2.42,7"}));
+TEST_F(ScanTest, AnAnsweringTargetGoesThroughEveryStep) {
+  EXPECT_EQ(Run("pc042,sqlite:x.db,,7"), kExitNormal);
+  const std::string at = ",192.0.2.42,7";
+  // The first two lines carry the command-line name, the rest the target's own.
+  EXPECT_EQ(Progress(),
+            (Lines{"pc042,2,,7", "pc042,4" + at, "PC042,6" + at, "PC042,10" + at,
+                   "PC042,20" + at, "PC042,27" + at, "PC042,29" + at, "PC042,33" + at,
+                   "PC042,35" + at, "PC042,40" + at, "PC042,63.3333333333333" + at,
+                   "PC042,76.6666666666667" + at, "PC042,90" + at, "PC042,103.333333333333" + at,
+                   "PC042,90" + at, "PC042,100" + at, "PC042,Complete" + at}));
   EXPECT_TRUE(Log().empty());
   EXPECT_TRUE(state_->PingOk);
 }
@@ -75,14 +81,14 @@ TEST_F(ScanTest, StartsTheScanOnceAfterTwoHundredMilliseconds) {
 
 TEST_F(ScanTest, UserOnlyRunsSkipTheSoftwareStep) {
   EXPECT_EQ(Run("PC042,db,-u,7"), kExitNormal);
-  EXPECT_EQ(Progress(), (Lines{"PC042,2,,7", "PC042,4,192.0.2.42,7", "PC042,100,192.0.2.42,7",
-                              "PC042,Complete,192.0.2.42,7"}));
+  EXPECT_EQ(Progress(), (Lines{"PC042,2,,7", "PC042,4,192.0.2.42,7", "PC042,6,192.0.2.42,7",
+                              "PC042,100,192.0.2.42,7", "PC042,Complete,192.0.2.42,7"}));
 }
 
 TEST_F(ScanTest, DashUAtTheEndOfTheWholeLineAlsoSelectsUserOnly) {
   EXPECT_EQ(Run("PC042,db,x,7,-u"), kExitNormal);
   EXPECT_TRUE(state_->UserOnly);
-  EXPECT_EQ(Progress().size(), 4u);
+  EXPECT_EQ(Progress().size(), 5u);
 }
 
 TEST_F(ScanTest, ATargetThatDoesNotAnswerEndsAfterStepFourWithoutALogLine) {

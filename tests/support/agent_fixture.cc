@@ -10,8 +10,24 @@ std::string Pc042Json(const std::string& extra) {
     "address": "192.0.2.42",
     "echo": "reply",
     "registry": {
-      "HKLM\\Software\\Microsoft\\Windows NT\\CurrentVersion": {"CurrentVersion": "5.1"}
-    })" + (extra.empty() ? "" : ",\n" + extra) + "\n}";
+      "HKLM\\System\\CurrentControlSet\\Control\\ComputerName\\ActiveComputerName":
+        {"ComputerName": "PC042"},
+      "HKLM\\Software\\Microsoft\\Windows NT\\CurrentVersion": {"CurrentVersion": "5.1"},
+      "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\A":
+        {"DisplayName": "Alpha", "UninstallString": "x"},
+      "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\B":
+        {"DisplayName": "Beta", "UninstallString": "x"},
+      "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\C":
+        {"DisplayName": "Gamma", "UninstallString": "x"},
+      "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\D":
+        {"DisplayName": "Delta", "UninstallString": "x"}
+    },
+    "wmi": {
+      "Win32_ComputerSystem": [{"Name": "PC042", "UserName": "OFFICE\\jsmith",
+                                "TotalPhysicalMemory": "536330240"}]
+    },
+    "services": ["Alerter", "Workstation"])" +
+         (extra.empty() ? "" : ",\n" + extra) + "\n}";
 }
 
 int AgentFixture::Run(const std::string& fields, const std::function<void(Platform&)>& adjust) {

@@ -13,8 +13,9 @@
 
 namespace hostlore::test {
 
-// A lab computer PC042 at 192.0.2.42 that answers and lets its registry be
-// read, as a JSON text; `extra` is spliced in as further top-level members.
+// A lab computer PC042 at 192.0.2.42 that answers, lets its registry be read,
+// has WMI, four programs and two services, as a JSON text; `extra` is
+// spliced in as further top-level members.
 std::string Pc042Json(const std::string& extra = "");
 
 class AgentFixture : public ::testing::Test {
