@@ -1,0 +1,29 @@
+#include "db/engine_traits.h"
+
+namespace hostlore {
+namespace {
+
+// SQLite: the rowid is stable for the row's life.
+// PostgreSQL: ctid is the tuple's physical place; every UPDATE writes a new
+//   tuple, so the new ctid comes back from RETURNING.
+// SQL Server: offers no row address that a client may rely on, so every
+//   table of our schema ends in an IDENTITY column, RowId (schema/sqlserver.sql).
+constexpr EngineTraits kTraits[] = {
+    {Engine::kSqlite, "SQLite", "rowid", "rowid = ?", false, "", " LIMIT 1", "",
+     " RETURNING *, rowid", '"', '"', false, false},
+    {Engine::kPostgreSql, "PostgreSQL", "ctid", "ctid = CAST(? AS tid)", true, "", " LIMIT 1", "",
+     " RETURNING *, ctid", '"', '"', true, false},
+    {Engine::kSqlServer, "SQL Server", "RowId", "RowId = ?", false, "TOP 1 ", "",
+     " OUTPUT INSERTED.*, INSERTED.RowId", "", '[', ']', true, true},
+};
+
+}  // namespace
+
+const EngineTraits& TraitsOf(Engine engine) {
+  for (const EngineTraits& traits : kTraits) {
+    if (traits.engine == engine) return traits;
+  }
+  return kTraits[0];
+}
+
+}  // namespace hostlore

@@ -1,0 +1,419 @@
+#include "db/odbc_connection.h"
+
+#include <bit>
+#include <deque>
+#include <map>
+#include <vector>
+
+#include "db/database.h"
+#include "db/odbc_handle.h"
+#include "db/schema_scripts.h"
+#include "util/utf16.h"
+
+namespace hostlore {
+namespace {
+
+static_assert(sizeof(SQLWCHAR) == 2, "unixODBC with 2-byte SQLWCHAR is assumed");
+static_assert(std::endian::native == std::endian::little, "UTF-16LE buffers are host order");
+
+// Long texts beyond this many characters go as long-text parameters.
+constexpr SQLULEN kLongTextThreshold = 4000;
+
+std::string WideToUtf8(const std::string& bytes) {
+  return Utf16ToUtf8(Utf16LeBytesToUnits(bytes));
+}
+
+// The parameters of one execution; their buffers live until it ends.
+class Parameters {
+ public:
+  explicit Parameters(const EngineTraits& traits) : traits_(traits) {}
+
+  SQLRETURN Bind(SQLHSTMT statement, const FieldValue& value) {
+    const auto index = static_cast<SQLUSMALLINT>(++count_);
+    Slot& slot = slots_.emplace_back();
+    if (value.is_double()) {
+      slot.number = value.real();
+      return SQLBindParameter(statement, index, SQL_PARAM_INPUT, SQL_C_DOUBLE, SQL_DOUBLE, 15, 0,
+                              &slot.number, 0, nullptr);
+    }
+    if (value.is_integer()) {
+      slot.integer = value.integer();
+      return SQLBindParameter(statement, index, SQL_PARAM_INPUT, SQL_C_SBIGINT, SQL_BIGINT, 19, 0,
+                              &slot.integer, 0, nullptr);
+    }
+    const std::string& text = value.is_text() ? value.text() : slot.text;
+    if (!traits_.unicode_text_parameters) return BindNarrow(statement, index, slot, text);
+    slot.text = Utf8ToUtf16LeBytes(text);
+    slot.text.append(2, '\0');
+    slot.length = static_cast<SQLLEN>(slot.text.size() - 2);
+    const SQLULEN characters = slot.text.size() / 2 > 0 ? slot.text.size() / 2 - 1 : 0;
+    const SQLSMALLINT sql_type = characters > kLongTextThreshold ? SQL_WLONGVARCHAR : SQL_WVARCHAR;
+    return SQLBindParameter(statement, index, SQL_PARAM_INPUT, SQL_C_WCHAR, sql_type,
+                            characters == 0 ? 1 : characters, 0, slot.text.data(),
+                            static_cast<SQLLEN>(slot.text.size()), &slot.length);
+  }
+
+  // Row identities and other plain ASCII text.
+  SQLRETURN BindNarrow(SQLHSTMT statement, const std::string& text) {
+    const auto index = static_cast<SQLUSMALLINT>(++count_);
+    return BindNarrow(statement, index, slots_.emplace_back(), text);
+  }
+
+ private:
+  struct Slot {
+    double number = 0;
+    int64_t integer = 0;
+    std::string text;
+    SQLLEN length = 0;
+  };
+
+  SQLRETURN BindNarrow(SQLHSTMT statement, SQLUSMALLINT index, Slot& slot, const std::string& text) {
+    slot.text = text;
+    slot.text.push_back('\0');
+    slot.length = static_cast<SQLLEN>(text.size());
+    return SQLBindParameter(statement, index, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR,
+                            text.empty() ? 1 : text.size(), 0, slot.text.data(),
+                            static_cast<SQLLEN>(slot.text.size()), &slot.length);
+  }
+
+  const EngineTraits& traits_;
+  int count_ = 0;
+  std::deque<Slot> slots_;  // a deque never moves its elements
+};
+
+enum class ValueClass { kText, kDouble, kInteger };
+
+ValueClass ClassOf(SQLSMALLINT sql_type) {
+  switch (sql_type) {
+    case SQL_DOUBLE: case SQL_FLOAT: case SQL_REAL: case SQL_NUMERIC: case SQL_DECIMAL:
+      return ValueClass::kDouble;
+    case SQL_INTEGER: case SQL_SMALLINT: case SQL_TINYINT: case SQL_BIGINT: case SQL_BIT:
+      return ValueClass::kInteger;
+    default:
+      return ValueClass::kText;
+  }
+}
+
+struct ResultColumn {
+  std::string name;
+  SQLSMALLINT sql_type = 0;
+  SQLULEN size = 0;
+  std::string type_name;
+};
+
+class OdbcConnection final : public EngineConnection {
+ public:
+  OdbcConnection(OdbcHandle environment, OdbcHandle connection, const EngineTraits& traits)
+      : environment_(std::move(environment)), connection_(std::move(connection)), traits_(traits) {}
+
+  const EngineTraits& traits() const override { return traits_; }
+
+  Result<FirstRow> SelectFirstRow(const std::string& sql,
+                                  const std::optional<std::string>& key) override {
+    Result<SQLHSTMT> statement = Prepared(sql);
+    if (!statement.ok()) return statement.status();
+    Parameters parameters(traits_);
+    if (key && !Succeeded(parameters.Bind(statement.value(), FieldValue(*key)))) {
+      return Failure(statement.value());
+    }
+    if (Status s = Execute(statement.value()); !s.ok()) return s;
+    CursorGuard guard(statement.value());
+    Result<std::vector<ResultColumn>> described = Describe(statement.value());
+    if (!described.ok()) return described.status();
+    const std::vector<ResultColumn>& columns = described.value();
+    if (columns.size() < 2) return Status::Failure(-1, "query returned too few columns");
+    const size_t visible = columns.size() - 2;
+
+    FirstRow first;
+    for (size_t i = 0; i < visible; ++i) first.columns.push_back({columns[i].name, SizeOf(columns[i])});
+    const SQLRETURN rc = SQLFetch(statement.value());
+    if (rc == SQL_NO_DATA) return first;
+    if (!Succeeded(rc)) return Failure(statement.value());
+    StoredRow row;
+    for (size_t i = 0; i < visible; ++i) {
+      Result<FieldValue> value = ReadValue(statement.value(), i, ClassOf(columns[i].sql_type));
+      if (!value.ok()) return value.status();
+      row.values.push_back(std::move(value).value());
+    }
+    Result<FieldValue> identity = ReadValue(statement.value(), visible, ValueClass::kText);
+    Result<FieldValue> count = ReadValue(statement.value(), visible + 1, ValueClass::kInteger);
+    if (!identity.ok()) return identity.status();
+    if (!count.ok()) return count.status();
+    row.identity = identity->is_text() ? identity->text() : std::string();
+    first.count = count->is_integer() ? count->integer() : -1;
+    first.row = std::move(row);
+    return first;
+  }
+
+  Result<StoredRow> InsertRow(const std::string& sql, const FieldValue& value) override {
+    Result<SQLHSTMT> statement = Prepared(sql);
+    if (!statement.ok()) return statement.status();
+    Parameters parameters(traits_);
+    if (!Succeeded(parameters.Bind(statement.value(), value))) return Failure(statement.value());
+    if (Status s = Execute(statement.value()); !s.ok()) return s;
+    CursorGuard guard(statement.value());
+    Result<std::vector<ResultColumn>> described = Describe(statement.value());
+    if (!described.ok()) return described.status();
+    const std::vector<ResultColumn>& columns = described.value();
+    const SQLRETURN rc = SQLFetch(statement.value());
+    if (!Succeeded(rc) || columns.empty()) {
+      return rc == SQL_NO_DATA ? Status::Failure(-1, "the new row was not returned")
+                               : Failure(statement.value());
+    }
+    StoredRow row;
+    for (size_t i = 0; i + 1 < columns.size(); ++i) {
+      Result<FieldValue> read = ReadValue(statement.value(), i, ClassOf(columns[i].sql_type));
+      if (!read.ok()) return read.status();
+      row.values.push_back(std::move(read).value());
+    }
+    Result<FieldValue> identity = ReadValue(statement.value(), columns.size() - 1, ValueClass::kText);
+    if (!identity.ok()) return identity.status();
+    row.identity = identity->is_text() ? identity->text() : std::string();
+    return row;
+  }
+
+  Result<std::optional<std::string>> UpdateRow(const std::string& sql, const FieldValue& value,
+                                               const std::string& identity) override {
+    Result<SQLHSTMT> statement = Prepared(sql);
+    if (!statement.ok()) return statement.status();
+    Parameters parameters(traits_);
+    if (!value.is_null() && !Succeeded(parameters.Bind(statement.value(), value))) {
+      return Failure(statement.value());
+    }
+    if (!Succeeded(parameters.BindNarrow(statement.value(), identity))) {
+      return Failure(statement.value());
+    }
+    if (Status s = Execute(statement.value()); !s.ok()) return s;
+    CursorGuard guard(statement.value());
+    if (traits_.identity_moves_on_update) {
+      const SQLRETURN rc = SQLFetch(statement.value());
+      if (rc == SQL_NO_DATA) return std::optional<std::string>();
+      if (!Succeeded(rc)) return Failure(statement.value());
+      Result<FieldValue> moved = ReadValue(statement.value(), 0, ValueClass::kText);
+      if (!moved.ok()) return moved.status();
+      return std::optional<std::string>(moved->is_text() ? moved->text() : std::string());
+    }
+    SQLLEN rows = 0;
+    if (!Succeeded(SQLRowCount(statement.value(), &rows))) return Failure(statement.value());
+    if (rows == 0) return std::optional<std::string>();
+    return std::optional<std::string>(identity);
+  }
+
+  Result<std::vector<DescribedColumn>> DescribeTable(const std::string& table) override {
+    Result<SQLHSTMT> statement = Prepared("SELECT * FROM " + table + " WHERE 1 = 0");
+    if (!statement.ok()) return statement.status();
+    if (Status s = Execute(statement.value()); !s.ok()) return s;
+    CursorGuard guard(statement.value());
+    Result<std::vector<ResultColumn>> described = Describe(statement.value());
+    if (!described.ok()) return described.status();
+    std::vector<DescribedColumn> columns;
+    for (const ResultColumn& column : described.value()) {
+      const int64_t size = SizeOf(column);
+      ColumnKind kind = ColumnKind::kText;
+      if (ClassOf(column.sql_type) == ValueClass::kDouble) kind = ColumnKind::kDouble;
+      else if (ClassOf(column.sql_type) == ValueClass::kInteger) kind = ColumnKind::kInteger;
+      else if (size == kUnlimitedLength) kind = ColumnKind::kLongText;
+      columns.push_back({column.name, column.type_name, kind, size});
+    }
+    return columns;
+  }
+
+  Status RunScript(const std::string& script) override {
+    Result<OdbcHandle> statement = OdbcHandle::Allocate(SQL_HANDLE_STMT, connection_.get());
+    if (!statement.ok()) return statement.status();
+    for (const std::string& text : SplitSchemaScript(script)) {
+      std::string copy = text;
+      const SQLRETURN rc =
+          SQLExecDirect(statement->get(), reinterpret_cast<SQLCHAR*>(copy.data()), SQL_NTS);
+      if (!Succeeded(rc) && rc != SQL_NO_DATA) return OdbcFailure(statement.value(), "script failed");
+      SQLFreeStmt(statement->get(), SQL_CLOSE);
+    }
+    return Status::Ok();
+  }
+
+ private:
+  // Closes the cursor of a statement when the scope ends, so the prepared
+  // statement can run again.
+  class CursorGuard {
+   public:
+    explicit CursorGuard(SQLHSTMT statement) : statement_(statement) {}
+    CursorGuard(const CursorGuard&) = delete;
+    CursorGuard& operator=(const CursorGuard&) = delete;
+    ~CursorGuard() {
+      SQLFreeStmt(statement_, SQL_CLOSE);
+      SQLFreeStmt(statement_, SQL_RESET_PARAMS);
+    }
+
+   private:
+    SQLHSTMT statement_;
+  };
+
+  Status Failure(SQLHSTMT statement) const {
+    return OdbcFailure(SQL_HANDLE_STMT, statement, "statement failed");
+  }
+
+  Status Execute(SQLHSTMT statement) {
+    const SQLRETURN rc = SQLExecute(statement);
+    if (Succeeded(rc) || rc == SQL_NO_DATA) return Status::Ok();
+    Status failure = Failure(statement);
+    SQLFreeStmt(statement, SQL_CLOSE);
+    SQLFreeStmt(statement, SQL_RESET_PARAMS);
+    return failure;
+  }
+
+  // Statements are prepared once per connection and kept.
+  Result<SQLHSTMT> Prepared(const std::string& sql) {
+    auto found = statements_.find(sql);
+    if (found != statements_.end()) return found->second.get();
+    Result<OdbcHandle> statement = OdbcHandle::Allocate(SQL_HANDLE_STMT, connection_.get());
+    if (!statement.ok()) return statement.status();
+    std::string copy = sql;
+    if (!Succeeded(SQLPrepare(statement->get(), reinterpret_cast<SQLCHAR*>(copy.data()),
+                              static_cast<SQLINTEGER>(copy.size())))) {
+      return OdbcFailure(statement.value(), "prepare failed");
+    }
+    SQLHSTMT kept = statement->get();
+    statements_.emplace(sql, std::move(statement).value());
+    return kept;
+  }
+
+  Result<std::vector<ResultColumn>> Describe(SQLHSTMT statement) {
+    SQLSMALLINT count = 0;
+    if (!Succeeded(SQLNumResultCols(statement, &count))) return Failure(statement);
+    std::vector<ResultColumn> columns;
+    for (SQLUSMALLINT i = 1; i <= static_cast<SQLUSMALLINT>(count); ++i) {
+      SQLCHAR name[256] = {};
+      SQLSMALLINT name_length = 0, sql_type = 0, digits = 0, nullable = 0;
+      SQLULEN size = 0;
+      if (!Succeeded(SQLDescribeCol(statement, i, name, sizeof name, &name_length, &sql_type, &size,
+                                    &digits, &nullable))) {
+        return Failure(statement);
+      }
+      SQLCHAR type_name[128] = {};
+      SQLSMALLINT type_length = 0;
+      SQLColAttribute(statement, i, SQL_DESC_TYPE_NAME, type_name, sizeof type_name, &type_length,
+                      nullptr);
+      columns.push_back({reinterpret_cast<const char*>(name), sql_type, size,
+                         reinterpret_cast<const char*>(type_name)});
+    }
+    return columns;
+  }
+
+  int64_t SizeOf(const ResultColumn& column) const {
+    switch (ClassOf(column.sql_type)) {
+      case ValueClass::kDouble: return 8;
+      case ValueClass::kInteger: return column.sql_type == SQL_BIGINT ? 8 : 4;
+      case ValueClass::kText: break;
+    }
+    if (column.sql_type == SQL_LONGVARCHAR || column.sql_type == SQL_WLONGVARCHAR) {
+      return kUnlimitedLength;
+    }
+    if (column.size == 0 && traits_.zero_size_is_unlimited) return kUnlimitedLength;
+    return static_cast<int64_t>(column.size);
+  }
+
+  Result<FieldValue> ReadValue(SQLHSTMT statement, size_t index, ValueClass value_class) {
+    const auto column = static_cast<SQLUSMALLINT>(index + 1);
+    SQLLEN indicator = 0;
+    if (value_class == ValueClass::kDouble) {
+      double number = 0;
+      if (!Succeeded(SQLGetData(statement, column, SQL_C_DOUBLE, &number, 0, &indicator))) {
+        return Failure(statement);
+      }
+      return indicator == SQL_NULL_DATA ? FieldValue() : FieldValue(number);
+    }
+    if (value_class == ValueClass::kInteger) {
+      int64_t number = 0;
+      if (!Succeeded(SQLGetData(statement, column, SQL_C_SBIGINT, &number, 0, &indicator))) {
+        return Failure(statement);
+      }
+      return indicator == SQL_NULL_DATA ? FieldValue() : FieldValue(number);
+    }
+    // Text arrives in pieces; each piece but the last fills the buffer less
+    // its terminating NUL.
+    std::string wide;
+    std::vector<char> buffer(8192);
+    for (;;) {
+      const SQLRETURN rc = SQLGetData(statement, column, SQL_C_WCHAR, buffer.data(),
+                                      static_cast<SQLLEN>(buffer.size()), &indicator);
+      if (rc == SQL_NO_DATA) break;
+      if (!Succeeded(rc)) return Failure(statement);
+      if (indicator == SQL_NULL_DATA) return FieldValue();
+      const bool more = rc == SQL_SUCCESS_WITH_INFO &&
+                        (indicator == SQL_NO_TOTAL || indicator > static_cast<SQLLEN>(buffer.size()) - 2);
+      const size_t piece = more ? buffer.size() - 2 : static_cast<size_t>(indicator);
+      wide.append(buffer.data(), piece);
+      if (!more) break;
+    }
+    return FieldValue(WideToUtf8(wide));
+  }
+
+  OdbcHandle environment_;  // declared first: outlives the connection
+  OdbcHandle connection_;   // and the connection outlives its statements
+  const EngineTraits& traits_;
+  std::map<std::string, OdbcHandle> statements_;
+};
+
+// The DBMS name that the driver reports, to the engine that Hostlore knows.
+const EngineTraits* TraitsForDbms(std::string_view dbms) {
+  if (dbms.find("PostgreSQL") != std::string_view::npos) return &TraitsOf(Engine::kPostgreSql);
+  if (dbms.find("SQL Server") != std::string_view::npos) return &TraitsOf(Engine::kSqlServer);
+  if (dbms.find("SQLite") != std::string_view::npos) return &TraitsOf(Engine::kSqlite);
+  return nullptr;
+}
+
+}  // namespace
+
+Result<std::shared_ptr<EngineConnection>> OpenOdbcConnection(const std::string& connection_string) {
+  Result<OdbcHandle> environment = OdbcHandle::Allocate(SQL_HANDLE_ENV, SQL_NULL_HANDLE);
+  if (!environment.ok()) return environment.status();
+  SQLSetEnvAttr(environment->get(), SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+  Result<OdbcHandle> connection = OdbcHandle::Allocate(SQL_HANDLE_DBC, environment->get());
+  if (!connection.ok()) return connection.status();
+  SQLSetConnectAttr(connection->get(), SQL_ATTR_LOGIN_TIMEOUT,
+                    reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(kOdbcLoginTimeoutSeconds)), 0);
+  std::string text = connection_string;
+  const SQLRETURN rc = SQLDriverConnect(connection->get(), nullptr, reinterpret_cast<SQLCHAR*>(text.data()),
+                                        static_cast<SQLSMALLINT>(text.size()), nullptr, 0, nullptr,
+                                        SQL_DRIVER_NOPROMPT);
+  if (!Succeeded(rc)) {
+    // The handle's SQLDisconnect on an unconnected handle only fails quietly.
+    return OdbcFailure(connection.value(), "connection refused");
+  }
+  SQLCHAR dbms[128] = {};
+  SQLSMALLINT length = 0;
+  SQLGetInfo(connection->get(), SQL_DBMS_NAME, dbms, sizeof dbms, &length);
+  const EngineTraits* traits = TraitsForDbms(reinterpret_cast<const char*>(dbms));
+  if (traits == nullptr) {
+    return Status::Failure(-1, std::string("unsupported database engine: ") +
+                                   reinterpret_cast<const char*>(dbms));
+  }
+  return std::shared_ptr<EngineConnection>(std::make_shared<OdbcConnection>(
+      std::move(environment).value(), std::move(connection).value(), *traits));
+}
+
+std::string SqlServerOdbcDriver() {
+  Result<OdbcHandle> environment = OdbcHandle::Allocate(SQL_HANDLE_ENV, SQL_NULL_HANDLE);
+  if (!environment.ok()) return "FreeTDS";
+  SQLSetEnvAttr(environment->get(), SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+  std::string found = "FreeTDS";
+  SQLUSMALLINT direction = SQL_FETCH_FIRST;
+  for (;;) {
+    SQLCHAR name[256] = {};
+    SQLCHAR attributes[1024] = {};
+    SQLSMALLINT name_length = 0, attributes_length = 0;
+    const SQLRETURN rc = SQLDrivers(environment->get(), direction, name, sizeof name, &name_length,
+                                    attributes, sizeof attributes, &attributes_length);
+    if (!Succeeded(rc)) break;
+    direction = SQL_FETCH_NEXT;
+    const std::string driver(reinterpret_cast<const char*>(name));
+    // Microsoft's drivers are named "ODBC Driver NN for SQL Server"; take the newest.
+    if (driver.starts_with("ODBC Driver ") && driver.ends_with(" for SQL Server") &&
+        (found == "FreeTDS" || driver > found)) {
+      found = driver;
+    }
+  }
+  return found;
+}
+
+}  // namespace hostlore

@@ -1,0 +1,126 @@
+-- Hostlore tables for PostgreSQL. Column order is binding: the agent reads
+-- and writes every column by its position. Names are unquoted, so the
+-- server folds them to lower case; the agent never uses them.
+
+CREATE TABLE IF NOT EXISTS Asset (
+  Computer varchar(255) NULL,
+  Manufacturer varchar(255) NULL,
+  Model varchar(255) NULL,
+  Domain varchar(255) NULL,
+  BootDevice varchar(255) NULL,
+  Description varchar(255) NULL,
+  OperatingSystem varchar(255) NULL,
+  ServicePack varchar(255) NULL,
+  OSVersion varchar(255) NULL,
+  Processor1 varchar(255) NULL,
+  Processor1Speed double precision NULL,
+  Processor2 varchar(255) NULL,
+  Processor2Speed double precision NULL,
+  Processor3 varchar(255) NULL,
+  Processor3Speed double precision NULL,
+  Processor4 varchar(255) NULL,
+  Processor4Speed double precision NULL,
+  TotalPhysicalMemory integer NULL,
+  FreePhysicalMemory integer NULL,
+  FreeSpaceInPagingFiles integer NULL,
+  FreeVirtualMemory integer NULL,
+  CountryCode varchar(255) NULL,
+  WindowsDirectory varchar(255) NULL,
+  BIOS varchar(255) NULL,
+  BIOSVersion varchar(255) NULL,
+  SerialNumber varchar(255) NULL,
+  LastScanned varchar(19) NULL,
+  LoggedOnUser varchar(255) NULL,
+  Spare28 varchar(255) NULL,
+  Spare29 varchar(255) NULL,
+  IPAddress varchar(255) NULL,
+  DriveACaption varchar(255) NULL,
+  DriveASize double precision NULL,
+  DriveAFreeSpace double precision NULL,
+  DriveAVolumeName varchar(255) NULL,
+  DriveAFileSystem varchar(255) NULL,
+  DriveAVolumeSerial varchar(255) NULL,
+  DriveBCaption varchar(255) NULL,
+  DriveBSize double precision NULL,
+  DriveBFreeSpace double precision NULL,
+  DriveBVolumeName varchar(255) NULL,
+  DriveBFileSystem varchar(255) NULL,
+  DriveBVolumeSerial varchar(255) NULL,
+  DriveCCaption varchar(255) NULL,
+  DriveCSize double precision NULL,
+  DriveCFreeSpace double precision NULL,
+  DriveCVolumeName varchar(255) NULL,
+  DriveCFileSystem varchar(255) NULL,
+  DriveCVolumeSerial varchar(255) NULL,
+  DriveDCaption varchar(255) NULL,
+  DriveDSize double precision NULL,
+  DriveDFreeSpace double precision NULL,
+  DriveDVolumeName varchar(255) NULL,
+  DriveDFileSystem varchar(255) NULL,
+  DriveDVolumeSerial varchar(255) NULL,
+  DriveECaption varchar(255) NULL,
+  DriveESize double precision NULL,
+  DriveEFreeSpace double precision NULL,
+  DriveEVolumeName varchar(255) NULL,
+  DriveEFileSystem varchar(255) NULL,
+  DriveEVolumeSerial varchar(255) NULL,
+  DriveFCaption varchar(255) NULL,
+  DriveFSize double precision NULL,
+  DriveFFreeSpace double precision NULL,
+  DriveFVolumeName varchar(255) NULL,
+  DriveFFileSystem varchar(255) NULL,
+  DriveFVolumeSerial varchar(255) NULL,
+  DriveGCaption varchar(255) NULL,
+  DriveGSize double precision NULL,
+  DriveGFreeSpace double precision NULL,
+  DriveGVolumeName varchar(255) NULL,
+  DriveGFileSystem varchar(255) NULL,
+  DriveGVolumeSerial varchar(255) NULL,
+  DriveHCaption varchar(255) NULL,
+  DriveHSize double precision NULL,
+  DriveHFreeSpace double precision NULL,
+  DriveHVolumeName varchar(255) NULL,
+  DriveHFileSystem varchar(255) NULL,
+  DriveHVolumeSerial varchar(255) NULL,
+  DriveICaption varchar(255) NULL,
+  DriveISize double precision NULL,
+  DriveIFreeSpace double precision NULL,
+  DriveIVolumeName varchar(255) NULL,
+  DriveIFileSystem varchar(255) NULL,
+  DriveIVolumeSerial varchar(255) NULL,
+  DriveJCaption varchar(255) NULL,
+  DriveJSize double precision NULL,
+  DriveJFreeSpace double precision NULL,
+  DriveJVolumeName varchar(255) NULL,
+  DriveJFileSystem varchar(255) NULL,
+  DriveJVolumeSerial varchar(255) NULL,
+  Spare91 varchar(255) NULL,
+  History text NULL,
+  OSSerialNumber varchar(255) NULL
+);
+CREATE INDEX IF NOT EXISTS Asset_Computer ON Asset (Computer);
+
+CREATE TABLE IF NOT EXISTS Software (
+  SoftComputer varchar(255) NULL,
+  SoftwareText text NULL
+);
+CREATE INDEX IF NOT EXISTS Software_SoftComputer ON Software (SoftComputer);
+
+CREATE TABLE IF NOT EXISTS Services (
+  ServComputer varchar(255) NULL,
+  ServicesText text NULL
+);
+CREATE INDEX IF NOT EXISTS Services_ServComputer ON Services (ServComputer);
+
+CREATE TABLE IF NOT EXISTS LastAccess (
+  Computer varchar(255) NULL,
+  AccessTime varchar(19) NULL
+);
+CREATE INDEX IF NOT EXISTS LastAccess_Computer ON LastAccess (Computer);
+
+CREATE TABLE IF NOT EXISTS DriveHistory (
+  DiskComputer varchar(255) NULL,
+  DriveHistoryText varchar(4000) NULL,
+  DiskOwner varchar(255) NULL
+);
+CREATE INDEX IF NOT EXISTS DriveHistory_DiskComputer ON DriveHistory (DiskComputer);

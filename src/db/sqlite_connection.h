@@ -1,0 +1,22 @@
+// The native SQLite engine.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "db/engine_connection.h"
+#include "platform/status.h"
+
+namespace hostlore {
+
+// How long a statement waits for another process's write lock before it
+// fails with "database is locked".
+inline constexpr int kSqliteBusyTimeoutMs = 60000;
+
+// Opens the SQLite file at `path`, creating it when missing, in WAL mode with
+// synchronous=NORMAL and a busy timeout, so that many agents can write one
+// file at once. A file that lacks any of the five tables gets them.
+// Failure: the file cannot be opened or created, or is no database.
+Result<std::shared_ptr<EngineConnection>> OpenSqliteConnection(const std::string& path);
+
+}  // namespace hostlore
