@@ -155,20 +155,6 @@ TEST(IcmpPacketTest, ErrorsAboutOtherDatagramsAreIgnored) {
   }
 }
 
-TEST(IcmpPacketTest, ErrorsMapToWindowsStatus) {
-  EXPECT_EQ(IcmpErrorStatus(3, 0), ip_status::kDestNetUnreachable);
-  EXPECT_EQ(IcmpErrorStatus(3, 1), ip_status::kDestHostUnreachable);
-  EXPECT_EQ(IcmpErrorStatus(3, 2), ip_status::kDestProtocolUnreachable);
-  EXPECT_EQ(IcmpErrorStatus(3, 3), ip_status::kDestPortUnreachable);
-  EXPECT_EQ(IcmpErrorStatus(3, 4), ip_status::kPacketTooBig);
-  EXPECT_EQ(IcmpErrorStatus(3, 13), ip_status::kDestHostUnreachable);
-  EXPECT_EQ(IcmpErrorStatus(11, 0), ip_status::kTtlExpiredTransit);
-  EXPECT_EQ(IcmpErrorStatus(11, 1), ip_status::kTtlExpiredReassembly);
-  EXPECT_EQ(IcmpErrorStatus(12, 0), ip_status::kParameterProblem);
-  EXPECT_EQ(IcmpErrorStatus(kIcmpEchoReply, 0), std::nullopt);
-  EXPECT_EQ(IcmpErrorStatus(5, 0), std::nullopt);
-}
-
 TEST(IcmpPacketTest, QueuedErrorMustConcernOurRequest) {
   const Bytes original = EchoMessage(kIcmpEchoRequest);
   const QueuedIcmpError error{.type = 3, .code = 1, .offender = kRouter, .destination = kTarget};
