@@ -7,15 +7,27 @@
 namespace hostlore {
 namespace {
 
+// psqlODBC takes attribute values as they stand (no braces), so a ";" that
+// would start another attribute is dropped.
+std::string Plain(std::string_view value) {
+  std::string out;
+  for (const char c : value) {
+    if (c != ';') out += c;
+  }
+  return out;
+}
+
 // "postgresql://[USER@]HOST[:PORT]/DB" to a psqlODBC connection string.
 std::string PostgreSqlConnection(std::string_view rest) {
   std::string_view authority = rest.substr(0, rest.find('/'));
   const std::string_view database =
       authority.size() < rest.size() ? rest.substr(authority.size() + 1) : std::string_view();
-  std::string out = "Driver={PostgreSQL Unicode};";
+  // Without MaxVarcharSize psqlODBC reports a varchar longer than 255 as long
+  // text, and its declared length is lost.
+  std::string out = "Driver={PostgreSQL Unicode};MaxVarcharSize=65535;";
   const size_t at = authority.rfind('@');
   if (at != std::string_view::npos) {
-    out += "UID=" + OdbcBraced(authority.substr(0, at)) + ";";
+    out += "UID=" + Plain(authority.substr(0, at)) + ";";
     authority.remove_prefix(at + 1);
   }
   std::string_view host = authority;
@@ -28,9 +40,9 @@ std::string PostgreSqlConnection(std::string_view rest) {
   if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
     host = host.substr(1, host.size() - 2);
   }
-  out += "Server=" + OdbcBraced(host) + ";";
-  if (!port.empty()) out += "Port=" + OdbcBraced(port) + ";";
-  if (!database.empty()) out += "Database=" + OdbcBraced(database) + ";";
+  out += "Server=" + Plain(host) + ";";
+  if (!port.empty()) out += "Port=" + Plain(port) + ";";
+  if (!database.empty()) out += "Database=" + Plain(database) + ";";
   return out;
 }
 

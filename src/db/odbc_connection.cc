@@ -183,8 +183,10 @@ class OdbcConnection final : public EngineConnection {
     if (!Succeeded(parameters.BindNarrow(statement.value(), identity))) {
       return Failure(statement.value());
     }
-    if (Status s = Execute(statement.value()); !s.ok()) return s;
+    bool no_data = false;
+    if (Status s = Execute(statement.value(), &no_data); !s.ok()) return s;
     CursorGuard guard(statement.value());
+    if (no_data) return std::optional<std::string>();
     if (traits_.identity_moves_on_update) {
       const SQLRETURN rc = SQLFetch(statement.value());
       if (rc == SQL_NO_DATA) return std::optional<std::string>();
@@ -252,8 +254,11 @@ class OdbcConnection final : public EngineConnection {
     return OdbcFailure(SQL_HANDLE_STMT, statement, "statement failed");
   }
 
-  Status Execute(SQLHSTMT statement) {
+  // Success also when the statement touched no row (SQL_NO_DATA); then
+  // `no_data` (when given) is set and there is no result set to read.
+  Status Execute(SQLHSTMT statement, bool* no_data = nullptr) {
     const SQLRETURN rc = SQLExecute(statement);
+    if (no_data != nullptr) *no_data = rc == SQL_NO_DATA;
     if (Succeeded(rc) || rc == SQL_NO_DATA) return Status::Ok();
     Status failure = Failure(statement);
     SQLFreeStmt(statement, SQL_CLOSE);
@@ -305,7 +310,9 @@ class OdbcConnection final : public EngineConnection {
       case ValueClass::kInteger: return column.sql_type == SQL_BIGINT ? 8 : 4;
       case ValueClass::kText: break;
     }
-    if (column.sql_type == SQL_LONGVARCHAR || column.sql_type == SQL_WLONGVARCHAR) {
+    // psqlODBC reports PostgreSQL's text as a varchar of some default size.
+    if (column.sql_type == SQL_LONGVARCHAR || column.sql_type == SQL_WLONGVARCHAR ||
+        column.type_name == "text" || column.type_name == "ntext") {
       return kUnlimitedLength;
     }
     if (column.size == 0 && traits_.zero_size_is_unlimited) return kUnlimitedLength;
