@@ -13,6 +13,7 @@
 #include "run/scan_state.h"
 #include "util/shortest_decimal.h"
 #include "util/text.h"
+#include "util/unique_fd.h"
 
 namespace hostlore {
 namespace {
@@ -113,20 +114,9 @@ Status WriteDumpFile(const ScanState& state, const SortedList& entries) {
   const std::string path = state.TempDir + "/test.txt";
   std::string text;
   for (const std::string& entry : entries.entries()) text += entry + "\r\n";
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return Status::Failure(errno, path + ": " + std::strerror(errno));
-  size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      const int error = errno;
-      ::close(fd);
-      return Status::Failure(error, path + ": " + std::strerror(error));
-    }
-    done += static_cast<size_t>(n);
-  }
-  ::close(fd);
+  const UniqueFd dump(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+  const int error = dump.valid() ? WriteAll(dump.get(), text) : errno;
+  if (error != 0) return Status::Failure(error, path + ": " + std::strerror(error));
   return Status::Ok();
 }
 

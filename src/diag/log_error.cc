@@ -8,6 +8,7 @@
 #include "diag/time_stamp.h"
 #include "run/scan_state.h"
 #include "util/text.h"
+#include "util/unique_fd.h"
 
 namespace hostlore {
 
@@ -23,13 +24,13 @@ void LogError(const ScanState& state, std::string_view what, std::string_view de
   line += "\r\n";
 
   const std::string path = LogFilePath(state);
-  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) return;
+  const UniqueFd log(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
+  if (!log.valid()) return;
+  // One write: O_APPEND places the whole line at the end, untorn.
   ssize_t written;
   do {
-    written = ::write(fd, line.data(), line.size());
+    written = ::write(log.get(), line.data(), line.size());
   } while (written < 0 && errno == EINTR);
-  ::close(fd);
 }
 
 }  // namespace hostlore

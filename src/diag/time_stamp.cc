@@ -15,7 +15,7 @@ std::tm LocalTime(std::time_t when) {
 
 std::string FormatTimeStamp(std::time_t when) {
   const std::tm t = LocalTime(when);
-  char text[32];
+  char text[80];  // room for any int, so the compiler can prove no truncation
   std::snprintf(text, sizeof text, "%04d/%02d/%02d %02d:%02d:%02d", t.tm_year + 1900,
                 t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
   return text;
@@ -23,7 +23,7 @@ std::string FormatTimeStamp(std::time_t when) {
 
 std::string FormatDate(std::time_t when) {
   const std::tm t = LocalTime(when);
-  char text[16];
+  char text[48];
   std::snprintf(text, sizeof text, "%04d/%02d/%02d", t.tm_year + 1900, t.tm_mon + 1, t.tm_mday);
   return text;
 }

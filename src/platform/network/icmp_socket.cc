@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "platform/network/icmp_packet.h"
+#include "util/unique_fd.h"
 
 namespace hostlore {
 namespace {
@@ -28,21 +29,6 @@ constexpr size_t kReceiveBufferSize = 65536;
 // Reads per wake-up before the deadline is looked at again, so that a flood
 // of other processes' ICMP cannot hold the echo past its timeout.
 constexpr int kMaxReadsPerWake = 64;
-
-// Owns one file descriptor.
-class ScopedFd {
- public:
-  explicit ScopedFd(int fd) : fd_(fd) {}
-  ScopedFd(ScopedFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-  ScopedFd& operator=(ScopedFd&&) = delete;
-  ~ScopedFd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 sockaddr_in ToSocketAddress(const Ipv4Address& address) {
   sockaddr_in socket_address{};
@@ -59,7 +45,7 @@ Ipv4Address FromSocketAddress(const sockaddr_in& socket_address) {
 
 class IcmpSocketHandle final : public IcmpHandle {
  public:
-  IcmpSocketHandle(ScopedFd fd, IcmpSocketKind kind, uint16_t identifier)
+  IcmpSocketHandle(UniqueFd fd, IcmpSocketKind kind, uint16_t identifier)
       : fd_(std::move(fd)), kind_(kind), identifier_(identifier), buffer_(kReceiveBufferSize) {}
 
   EchoReply SendEcho(const Ipv4Address& destination, const EchoRequest& request) override {
@@ -177,7 +163,7 @@ class IcmpSocketHandle final : public IcmpHandle {
                            .destination = FromSocketAddress(destination)};
   }
 
-  ScopedFd fd_;
+  UniqueFd fd_;
   IcmpSocketKind kind_;
   uint16_t identifier_;
   uint16_t next_sequence_ = 1;
@@ -216,7 +202,7 @@ uint16_t RandomIdentifier() {
 
 Result<std::unique_ptr<IcmpHandle>> OpenIcmpHandle(IcmpSocketKind kind) {
   const int type = kind == IcmpSocketKind::kDatagram ? SOCK_DGRAM : SOCK_RAW;
-  ScopedFd fd(::socket(AF_INET, type | SOCK_CLOEXEC, IPPROTO_ICMP));
+  UniqueFd fd(::socket(AF_INET, type | SOCK_CLOEXEC, IPPROTO_ICMP));
   if (fd.get() < 0) return SocketFailure(errno);
 
   uint16_t identifier;
