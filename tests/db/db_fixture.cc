@@ -8,6 +8,17 @@
 #include "run/command_line.h"
 #include "run/process_end.h"
 
+namespace hostlore {
+
+void PrintTo(const FieldValue& value, std::ostream* out) {
+  if (value.is_null()) *out << "Null";
+  else if (value.is_text()) *out << '"' << value.text() << '"';
+  else if (value.is_double()) *out << value.real() << " (double)";
+  else *out << value.integer() << " (integer)";
+}
+
+}  // namespace hostlore
+
 namespace hostlore::test {
 
 std::string EngineName(const ::testing::TestParamInfo<DbEngine>& info) {
@@ -68,8 +79,9 @@ void DbFixture::SetUp() {
 }
 
 void DbFixture::NewRun() {
+  const std::time_t now = clock_ ? clock_->Now() : LocalTime(2003, 5, 29, 14, 7, 9);
   state_ = std::make_unique<ScanState>();
-  auto clock = std::make_unique<FixedClock>(clock_ ? clock_->Now() : LocalTime(2003, 5, 29, 14, 7, 9));
+  auto clock = std::make_unique<FixedClock>(now);
   clock_ = clock.get();
   state_->platform.clock = std::move(clock);
   state_->TempDir = folder_.path().string();
@@ -126,7 +138,8 @@ void DbFixture::Exec(const std::string& sql) {
 std::vector<std::string> DbFixture::LogWithoutTime() const {
   std::vector<std::string> lines;
   for (const std::string& line : ReadCrLfLines(folder_.path() / "Kelvarn.log")) {
-    lines.push_back(line.size() > 20 ? line.substr(20) : line);
+    const size_t comma = line.find(',');
+    lines.push_back(comma == std::string::npos ? line : line.substr(comma + 1));
   }
   return lines;
 }

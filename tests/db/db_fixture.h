@@ -14,6 +14,11 @@
 #include "run/scan_state.h"
 #include "support/test_support.h"
 
+namespace hostlore {
+// Shows a stored value in test failures.
+void PrintTo(const FieldValue& value, std::ostream* out);
+}  // namespace hostlore
+
 namespace hostlore::test {
 
 enum class DbEngine { kSqlite, kPostgreSql };
