@@ -2,6 +2,7 @@
 
 #include <exception>
 #include <functional>
+#include <type_traits>
 
 #include "collect/logged_on_user.h"
 #include "collect/nt_method.h"
@@ -55,27 +56,23 @@ void ReadNumber(ScanState& state, WmiObject& object, std::string_view property, 
   ReadInto<double>(state, object, property, WmiNumber, [&](double v) { field = v; });
 }
 
+// Reads a byte or kilobyte count as whole megabytes into `field` (an
+// int32_t or a double field); a count that rounds to 0 MB is not stored.
+template <typename Field>
 void ReadMegabytes(ScanState& state, WmiObject& object, std::string_view property,
-                   double divisor, int32_t& field) {
-  ReadInto<int32_t>(
+                   double divisor, Field& field) {
+  ReadInto<Field>(
       state, object, property,
-      [divisor](const WmiValue& v) -> Result<int32_t> {
+      [divisor](const WmiValue& v) -> Result<Field> {
         Result<double> number = WmiNumber(v);
         if (!number.ok()) return number.status();
-        return RoundToMegabytesInt(number.value(), divisor);
+        if constexpr (std::is_same_v<Field, int32_t>) {
+          return RoundToMegabytesInt(number.value(), divisor);
+        } else {
+          return RoundToMegabytes(number.value(), divisor);
+        }
       },
-      [&](int32_t v) { field = v; });
-}
-
-void ReadMegabytes(ScanState& state, WmiObject& object, std::string_view property, double& field) {
-  ReadInto<double>(
-      state, object, property,
-      [](const WmiValue& v) -> Result<double> {
-        Result<double> number = WmiNumber(v);
-        if (!number.ok()) return number.status();
-        return RoundToMegabytes(number.value(), kBytesPerMegabyte);
-      },
-      [&](double v) { field = v; });
+      [&](Field v) { field = v; });
 }
 
 // The two texts a checkpoint logs, given TargetName + ":" + description.
@@ -203,8 +200,8 @@ void CollectLogicalDisks(ScanState& state) {
                 if (!read || caption != std::string(1, letter) + ":") continue;
                 DriveRecord& drive = state.Drive(letter);
                 ReadText(state, disk, "Caption", drive.Caption);
-                ReadMegabytes(state, disk, "Size", drive.Size);
-                ReadMegabytes(state, disk, "freespace", drive.FreeSpace);
+                ReadMegabytes(state, disk, "Size", kBytesPerMegabyte, drive.Size);
+                ReadMegabytes(state, disk, "freespace", kBytesPerMegabyte, drive.FreeSpace);
                 ReadText(state, disk, "volumename", drive.VolumeName);
                 ReadText(state, disk, "FileSystem", drive.FileSystem);
                 ReadText(state, disk, "volumeserialnumber", drive.VolumeSerial);
