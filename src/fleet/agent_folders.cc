@@ -1,0 +1,70 @@
+#include "fleet/agent_folders.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+
+namespace hostlore::fleet {
+
+namespace fs = std::filesystem;
+
+Result<std::unique_ptr<AgentFolders>> AgentFolders::Create() {
+  std::error_code error;
+  fs::path base = fs::temp_directory_path(error);
+  if (error) base = "/tmp";
+  std::string templ = (base / "hostlore-fleet-XXXXXX").string();
+  if (::mkdtemp(templ.data()) == nullptr) {
+    return Status::Failure(errno, "cannot create a work folder in " + base.string());
+  }
+  return std::make_unique<AgentFolders>(templ);
+}
+
+AgentFolders::~AgentFolders() {
+  std::error_code ignored;
+  fs::remove_all(root_, ignored);
+}
+
+fs::path AgentFolders::SlotFolder(int slot) const { return root_ / std::to_string(slot); }
+
+Result<fs::path> AgentFolders::Prepare(int slot) const {
+  const fs::path folder = SlotFolder(slot);
+  std::error_code error;
+  fs::remove_all(folder, error);
+  if (!error) fs::create_directory(folder, error);
+  if (error) return Status::Failure(error.value(), folder.string() + ": " + error.message());
+  return folder;
+}
+
+std::vector<std::string> AgentFolders::LogLines(int slot) const {
+  std::ifstream in(SlotFolder(slot) / "Kelvarn.log", std::ios::binary);
+  std::vector<std::string> lines;
+  std::string line;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!line.empty()) lines.push_back(std::move(line));
+  }
+  return lines;
+}
+
+std::string SharedLogPath() {
+  for (const char* name : {"Temp", "TEMP", "TMP", "TMPDIR"}) {
+    if (const char* value = std::getenv(name)) return std::string(value) + "/Kelvarn.log";
+  }
+  return "/Kelvarn.log";
+}
+
+void AppendLogLines(const std::string& path, const std::vector<std::string>& lines) {
+  if (lines.empty()) return;
+  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) return;
+  for (const std::string& line : lines) {
+    const std::string text = line + "\r\n";
+    [[maybe_unused]] const ssize_t written = ::write(fd, text.data(), text.size());
+  }
+  ::close(fd);
+}
+
+}  // namespace hostlore::fleet

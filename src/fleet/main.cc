@@ -1,0 +1,65 @@
+// hostlore-fleet: runs the agent across a list of targets, several at once,
+// with live progress on a terminal and a summary at the end.
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "fleet/fleet_options.h"
+#include "fleet/fleet_runner.h"
+#include "fleet/fleet_view.h"
+#include "fleet/summary.h"
+#include "fleet/target_list.h"
+
+namespace {
+
+std::string AgentNextToSelf() {
+  std::error_code error;
+  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+  return error ? "hostlore" : (self.parent_path() / "hostlore").string();
+}
+
+int Fail(const std::string& message) {
+  std::fprintf(stderr, "hostlore-fleet: %s\n", message.c_str());
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace hostlore::fleet;
+  const std::vector<std::string> arguments(argv + 1, argv + argc);
+  hostlore::Result<FleetOptions> options = ParseFleetOptions(arguments, AgentNextToSelf());
+  if (!options.ok()) return Fail(options.status().description());
+  if (options->help) {
+    std::fputs(FleetUsage().c_str(), stdout);
+    return 0;
+  }
+  hostlore::Result<std::vector<std::string>> targets = ExpandTargets(options->target_arguments);
+  if (!targets.ok()) return Fail(targets.status().description());
+  if (options->shard) targets = SelectShard(targets.value(), *options->shard);
+  if (::access(options->runner.agent_path.c_str(), X_OK) != 0) {
+    return Fail("the agent " + options->runner.agent_path + " cannot be run (see --agent)");
+  }
+
+  FleetState state(targets.value());
+  std::unique_ptr<FleetView> view;
+  if (options->view != ViewChoice::kPlain) view = NewLiveView();
+  if (view == nullptr && options->view == ViewChoice::kLive) return Fail("--live needs a terminal");
+  if (view == nullptr) view = NewPlainView();
+
+  const hostlore::Status ran = RunFleet(options->runner, state, *view);
+  view.reset();
+  if (!ran.ok()) return Fail(ran.description());
+  std::fputs(SummaryText(state).c_str(), stdout);
+  if (!options->report_path.empty()) {
+    const hostlore::Status written = WriteReport(state, options->report_path);
+    if (!written.ok()) {
+      std::fprintf(stderr, "hostlore-fleet: %s\n", written.description().c_str());
+      return 1;
+    }
+  }
+  return FleetExitStatus(state);
+}

@@ -1,0 +1,41 @@
+#include "fleet/summary.h"
+
+#include <array>
+
+#include "fleet/run_line.h"
+
+namespace hostlore::fleet {
+
+std::string SummaryText(const FleetState& state) {
+  constexpr std::array kOutcomes = {Outcome::kStored,   Outcome::kNotAnswering, Outcome::kAccessRefused,
+                                    Outcome::kFailed,   Outcome::kTimedOut,     Outcome::kCrashed,
+                                    Outcome::kInterrupted, Outcome::kNotStarted};
+  std::string text;
+  for (const TargetRun& run : state.runs) {
+    if (!run.Ok() && run.outcome != Outcome::kNotStarted) text += FinishedLine(run) + "\n";
+  }
+  const double elapsed = std::chrono::duration<double>(Clock::now() - state.started).count();
+  text += "Summary: " + std::to_string(state.runs.size()) + " targets in " + FormatDuration(elapsed);
+  if (state.interrupted) text += " (interrupted)";
+  text += "\n";
+  for (Outcome outcome : kOutcomes) {
+    size_t count = 0;
+    for (const TargetRun& run : state.runs) count += run.outcome == outcome ? 1 : 0;
+    if (count > 0 || outcome == Outcome::kStored || outcome == Outcome::kNotAnswering) {
+      text += "  " + std::string(OutcomeText(outcome)) + ": " + std::to_string(count) + "\n";
+    }
+  }
+  if (state.malformed_lines > 0) {
+    text += "  malformed progress lines ignored: " + std::to_string(state.malformed_lines) + "\n";
+  }
+  return text;
+}
+
+int FleetExitStatus(const FleetState& state) {
+  for (const TargetRun& run : state.runs) {
+    if (!run.Ok()) return 1;
+  }
+  return 0;
+}
+
+}  // namespace hostlore::fleet

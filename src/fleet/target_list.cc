@@ -1,0 +1,103 @@
+#include "fleet/target_list.h"
+
+#include <charconv>
+#include <cstdint>
+#include <fstream>
+#include <optional>
+
+#include "platform/echo/echo.h"
+#include "platform/lab/lab_computer.h"
+
+namespace hostlore::fleet {
+namespace {
+
+constexpr size_t kMaxTargetLength = 64;
+
+std::string Trim(std::string_view text) {
+  const size_t first = text.find_first_not_of(" \t\r");
+  if (first == std::string_view::npos) return "";
+  const size_t last = text.find_last_not_of(" \t\r");
+  return std::string(text.substr(first, last - first + 1));
+}
+
+std::string FormatAddress(uint32_t host_order) {
+  return FormatDottedAddress({static_cast<uint8_t>(host_order >> 24), static_cast<uint8_t>(host_order >> 16),
+                              static_cast<uint8_t>(host_order >> 8), static_cast<uint8_t>(host_order)});
+}
+
+// "a.b.c.d/N" → its host addresses. nullopt: `text` is not a range at all.
+std::optional<Result<std::vector<std::string>>> ExpandRange(std::string_view text) {
+  const size_t slash = text.find('/');
+  if (slash == std::string_view::npos) return std::nullopt;
+  const std::string_view prefix_text = text.substr(slash + 1);
+  const std::optional<Ipv4Address> base = ParseDottedAddress(text.substr(0, slash));
+  unsigned prefix = 0;
+  const auto [end, error] =
+      std::from_chars(prefix_text.data(), prefix_text.data() + prefix_text.size(), prefix);
+  if (!base || error != std::errc() || end != prefix_text.data() + prefix_text.size() ||
+      prefix_text.empty() || prefix > 32) {
+    return Status::Failure(win32::kInvalidParameter,
+                           "\"" + std::string(text) + "\" is not an IPv4 range like 192.0.2.0/24");
+  }
+  const uint64_t size = uint64_t{1} << (32 - prefix);
+  const uint64_t hosts = prefix <= 30 ? size - 2 : size;
+  if (hosts > kMaxRangeAddresses) {
+    return Status::Failure(win32::kInvalidParameter,
+                           "range " + std::string(text) + " holds " + std::to_string(hosts) +
+                               " addresses; at most " + std::to_string(kMaxRangeAddresses) +
+                               " (a /16) are allowed at once");
+  }
+  const uint32_t address = (uint32_t{(*base)[0]} << 24) | (uint32_t{(*base)[1]} << 16) |
+                           (uint32_t{(*base)[2]} << 8) | (*base)[3];
+  const uint32_t network = prefix == 0 ? 0 : address & ~((uint32_t{1} << (32 - prefix)) - 1);
+  std::vector<std::string> targets;
+  targets.reserve(hosts);
+  const uint64_t first = prefix <= 30 ? 1 : 0;
+  for (uint64_t i = first; i < first + hosts; ++i) {
+    targets.push_back(FormatAddress(static_cast<uint32_t>(network + i)));
+  }
+  return targets;
+}
+
+Status AddTarget(std::string_view text, const std::string& where, std::vector<std::string>& out) {
+  if (std::optional<Result<std::vector<std::string>>> range = ExpandRange(text)) {
+    if (!range->ok()) return Status::Failure(range->status().number(), where + range->status().description());
+    out.insert(out.end(), range->value().begin(), range->value().end());
+    return Status::Ok();
+  }
+  // A comma would shift the fields of the agent's command line.
+  if (text.empty() || text.size() > kMaxTargetLength || text.find(',') != std::string_view::npos) {
+    return Status::Failure(win32::kInvalidParameter, where + "\"" + std::string(text) +
+                                                         "\" is not a target (1 to 64 characters, no comma)");
+  }
+  out.emplace_back(text);
+  return Status::Ok();
+}
+
+Status AddFile(const std::string& path, std::vector<std::string>& out) {
+  std::ifstream in(path);
+  if (!in) return Status::Failure(win32::kFileNotFound, "target list " + path + " cannot be read");
+  std::string line;
+  for (int number = 1; std::getline(in, line); ++number) {
+    const std::string target = Trim(std::string_view(line).substr(0, line.find('#')));
+    if (target.empty()) continue;
+    Status added = AddTarget(target, path + ":" + std::to_string(number) + ": ", out);
+    if (!added.ok()) return added;
+  }
+  if (in.bad()) return Status::Failure(win32::kFileNotFound, "target list " + path + " cannot be read");
+  return Status::Ok();
+}
+
+}  // namespace
+
+Result<std::vector<std::string>> ExpandTargets(const std::vector<std::string>& arguments) {
+  std::vector<std::string> targets;
+  for (const std::string& argument : arguments) {
+    Status added = argument.starts_with('@') ? AddFile(argument.substr(1), targets)
+                                             : AddTarget(argument, "", targets);
+    if (!added.ok()) return added;
+  }
+  return targets;
+}
+
+}  // namespace hostlore::fleet
