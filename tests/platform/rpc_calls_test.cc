@@ -1,0 +1,181 @@
+// The winreg and svcctl stubs: what we send, and decoding what servers
+// answer, including replies captured from Samba and damaged ones.
+#include <gtest/gtest.h>
+
+#include "platform/network/svcctl_client.h"
+#include "platform/network/winreg_client.h"
+#include "util/utf16.h"
+
+namespace hostlore {
+namespace {
+
+std::string Hex(std::string_view text) {
+  std::string bytes;
+  for (size_t i = 0; i + 1 < text.size(); i += 3) {
+    bytes += static_cast<char>(std::stoi(std::string(text.substr(i, 2)), nullptr, 16));
+  }
+  return bytes;
+}
+
+rpc::ContextHandle SomeHandle() {
+  rpc::ContextHandle handle;
+  for (size_t i = 0; i < handle.bytes.size(); ++i) handle.bytes[i] = static_cast<uint8_t>(i + 1);
+  return handle;
+}
+
+// Samba 4.17's answer to EnumKey index 0 of a key whose first subkey is App1.
+const std::string kSambaEnumKeyReply = Hex(
+    "0a 00 00 02 0c 00 02 00 00 01 00 00 00 00 00 00 05 00 00 00 41 00 70 00 70 00 31 00 00 00 "
+    "00 00 10 00 02 00 00 00 00 00 14 00 02 00 00 00 00 00 00 00 00 00 00 00 00 00 18 00 02 00 "
+    "00 00 00 00 00 00 00 00 00 00 00 00 ");
+
+TEST(WinregStubs, OpenKeyCountsTheTerminatingNul) {
+  Result<std::string> stub = winreg::EncodeOpenKey(SomeHandle(), "Ab", 0x3F);
+  ASSERT_TRUE(stub.ok());
+  const std::string& s = stub.value();
+  ASSERT_EQ(s.size(), 20u + 8 + 12 + 6 + 2 + 8);
+  EXPECT_EQ(s.substr(20, 4), Hex("06 00 06 00 "));           // lengths in bytes
+  EXPECT_EQ(s.substr(28, 12), Hex("03 00 00 00 00 00 00 00 03 00 00 00 "));
+  EXPECT_EQ(s.substr(40, 6), std::string("A\0b\0\0\0", 6));
+  EXPECT_EQ(s.substr(48, 8), Hex("00 00 00 00 3f 00 00 00 "));  // options, access
+  EXPECT_FALSE(winreg::EncodeOpenKey(SomeHandle(), std::string(40000, 'x'), 8).ok());
+}
+
+TEST(WinregStubs, DecodesSubkeyNamesAndTheEnd) {
+  Result<std::string> name = winreg::DecodeEnumKey(kSambaEnumKeyReply);
+  ASSERT_TRUE(name.ok()) << name.status().description();
+  EXPECT_EQ(name.value(), "App1");
+
+  std::string past_end = kSambaEnumKeyReply;
+  past_end[past_end.size() - 4] = 0x03;  // status 259
+  past_end[past_end.size() - 3] = 0x01;
+  EXPECT_EQ(winreg::DecodeEnumKey(past_end).status().number(), 259);
+
+  for (size_t cut = 0; cut < kSambaEnumKeyReply.size(); ++cut) {
+    EXPECT_FALSE(winreg::DecodeEnumKey(kSambaEnumKeyReply.substr(0, cut)).ok()) << cut;
+  }
+  std::string overlong = kSambaEnumKeyReply;
+  overlong[16] = 0x7F;  // actual count beyond the maximum and the stub
+  EXPECT_FALSE(winreg::DecodeEnumKey(overlong).ok());
+}
+
+std::string QueryValueReply(uint32_t type, std::string_view data, uint32_t size, uint32_t status) {
+  rpc::NdrWriter w;
+  w.Referent();
+  w.U32(type);
+  w.Referent();
+  w.U32(size);
+  w.U32(0);
+  w.U32(static_cast<uint32_t>(data.size()));
+  w.Bytes(data);
+  w.Referent();
+  w.U32(size);
+  w.Referent();
+  w.U32(static_cast<uint32_t>(data.size()));
+  w.U32(status);
+  return w.bytes();
+}
+
+TEST(WinregStubs, DecodesValuesRawAndTheirSizes) {
+  const std::string text = Utf8ToUtf16LeBytes("C:\\") + std::string(2, '\0');
+  Result<winreg::QueryValueReply> found =
+      winreg::DecodeQueryValue(QueryValueReply(reg::kExpandSz, text, 8, 0));
+  ASSERT_TRUE(found.ok());
+  EXPECT_EQ(found->value.type, reg::kExpandSz);
+  EXPECT_EQ(found->value.data, text);  // terminators kept, as the registry holds them
+
+  Result<winreg::QueryValueReply> bigger =
+      winreg::DecodeQueryValue(QueryValueReply(reg::kBinary, "", 70000, 234));
+  ASSERT_TRUE(bigger.ok());
+  EXPECT_EQ(bigger->status, 234u);
+  EXPECT_EQ(bigger->size_needed, 70000u);
+
+  const std::string reply = QueryValueReply(reg::kDword, std::string("\x2a\0\0\0", 4), 4, 0);
+  for (size_t cut = 0; cut < reply.size(); ++cut) {
+    EXPECT_FALSE(winreg::DecodeQueryValue(reply.substr(0, cut)).ok()) << cut;
+  }
+  std::string lying = reply;
+  lying[20] = 9;  // actual count above the maximum count
+  EXPECT_FALSE(winreg::DecodeQueryValue(lying).ok());
+}
+
+TEST(WinregStubs, HandleRepliesCarryTheWin32Status) {
+  rpc::NdrWriter w;
+  w.Handle(SomeHandle());
+  w.U32(0);
+  EXPECT_EQ(winreg::DecodeHandleReply(w.bytes()).value(), SomeHandle());
+  rpc::NdrWriter denied;
+  denied.Handle(rpc::ContextHandle{});
+  denied.U32(5);
+  EXPECT_EQ(winreg::DecodeHandleReply(denied.bytes()).status().number(), 5);
+  EXPECT_FALSE(winreg::DecodeHandleReply(w.bytes().substr(0, 23)).ok());
+}
+
+// An EnumServicesStatusW buffer: records, then the strings they point at.
+std::string ServiceBuffer(const std::vector<std::string>& display_names) {
+  std::string records;
+  std::string strings;
+  const uint32_t strings_start = static_cast<uint32_t>(36 * display_names.size());
+  for (const std::string& name : display_names) {
+    rpc::NdrWriter record;
+    record.U32(strings_start + static_cast<uint32_t>(strings.size()));  // service name
+    strings += Utf8ToUtf16LeBytes("svc") + std::string(2, '\0');
+    record.U32(strings_start + static_cast<uint32_t>(strings.size()));  // display name
+    strings += Utf8ToUtf16LeBytes(name) + std::string(2, '\0');
+    for (int i = 0; i < 7; ++i) record.U32(1);
+    records += record.bytes();
+  }
+  return records + strings;
+}
+
+std::string EnumReply(const std::string& buffer, uint32_t needed, uint32_t returned,
+                      uint32_t status) {
+  rpc::NdrWriter w;
+  w.U32(static_cast<uint32_t>(buffer.size()));
+  w.Bytes(buffer);
+  w.U32(needed);
+  w.U32(returned);
+  w.Referent();
+  w.U32(0);
+  w.U32(status);
+  return w.bytes();
+}
+
+TEST(SvcctlStubs, DecodesDisplayNamesInOrder) {
+  const std::string buffer = ServiceBuffer({"Alerter", "", "Print Spooler \xC3\xA9"});
+  Result<svcctl::EnumServicesReply> reply =
+      svcctl::DecodeEnumServices(EnumReply(buffer, 0, 3, 0));
+  ASSERT_TRUE(reply.ok()) << reply.status().description();
+  EXPECT_EQ(reply->display_names,
+            (std::vector<std::string>{"Alerter", "", "Print Spooler \xC3\xA9"}));
+
+  Result<svcctl::EnumServicesReply> sizing =
+      svcctl::DecodeEnumServices(EnumReply("", 516, 0, 234));
+  ASSERT_TRUE(sizing.ok());
+  EXPECT_EQ(sizing->status, 234u);
+  EXPECT_EQ(sizing->bytes_needed, 516u);
+  EXPECT_TRUE(sizing->display_names.empty());
+}
+
+TEST(SvcctlStubs, RefusesRecordsThatPointOutsideTheBuffer) {
+  std::string buffer = ServiceBuffer({"Alerter"});
+  EXPECT_FALSE(svcctl::DecodeEnumServices(EnumReply(buffer, 0, 2, 0)).ok());
+  std::string unterminated = buffer.substr(0, buffer.size() - 2);
+  EXPECT_FALSE(svcctl::DecodeEnumServices(EnumReply(unterminated, 0, 1, 0)).ok());
+  std::string far = buffer;
+  far[4] = static_cast<char>(0xF0);  // display-name offset past the end
+  far[5] = 0x7F;
+  EXPECT_FALSE(svcctl::DecodeEnumServices(EnumReply(far, 0, 1, 0)).ok());
+  const std::string reply = EnumReply(buffer, 0, 1, 0);
+  for (size_t cut = 0; cut < reply.size(); ++cut) {
+    EXPECT_FALSE(svcctl::DecodeEnumServices(reply.substr(0, cut)).ok()) << cut;
+  }
+}
+
+TEST(SvcctlStubs, EnumerationAsksForWin32ServicesInEveryState) {
+  const std::string stub = svcctl::EncodeEnumServices(SomeHandle(), 1080);
+  EXPECT_EQ(stub.substr(20), Hex("30 00 00 00 03 00 00 00 38 04 00 00 00 00 02 00 00 00 00 00 "));
+}
+
+}  // namespace
+}  // namespace hostlore
