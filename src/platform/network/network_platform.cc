@@ -1,17 +1,19 @@
 #include "platform/network/network_platform.h"
 
 #include "platform/network/icmp_echo.h"
+#include "platform/network/smb_backends.h"
 #include "platform/network/unavailable.h"
 
 namespace hostlore {
 
 Platform MakeNetworkPlatform() {
+  auto targets = std::make_shared<SmbTargets>();
   Platform p;
   p.clock = NewSystemClock();
   p.echo = NewNetworkEcho();
-  p.registry = NewUnavailableRegistry();
-  p.services = NewUnavailableServiceManager();
-  p.shares = NewUnavailableShareSpace();
+  p.registry = NewSmbRegistry(targets);
+  p.services = NewSmbServiceManager(targets);
+  p.shares = NewSmbShareSpace(targets);
   p.wmi = NewUnavailableWmi();
   return p;
 }

@@ -1,0 +1,167 @@
+#include "platform/network/smb_session.h"
+
+#include <libsmbclient.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace hostlore {
+namespace {
+
+void CopyInto(char* destination, int size, const std::string& text) {
+  if (size <= 0) return;
+  const size_t length = std::min(text.size(), static_cast<size_t>(size) - 1);
+  std::memcpy(destination, text.data(), length);
+  destination[length] = '\0';
+}
+
+// libsmbclient asks for credentials through this; the session's own come
+// back, never anything typed or taken from the command line.
+void ProvideCredentials(SMBCCTX* context, const char*, const char*, char* workgroup,
+                        int workgroup_size, char* user, int user_size, char* password,
+                        int password_size) {
+  auto* credentials = static_cast<const SmbCredentials*>(smbc_getOptionUserData(context));
+  if (credentials == nullptr || credentials->kerberos) return;
+  if (!credentials->domain.empty()) CopyInto(workgroup, workgroup_size, credentials->domain);
+  CopyInto(user, user_size, credentials->username);
+  CopyInto(password, password_size, credentials->password);
+}
+
+bool IsTransportError(int error) {
+  switch (error) {
+    case ETIMEDOUT:
+    case ECONNREFUSED:
+    case ECONNRESET:
+    case ECONNABORTED:
+    case EHOSTUNREACH:
+    case EHOSTDOWN:
+    case ENETUNREACH:
+    case ENOTCONN:
+    case EPIPE:
+    case EIO:
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
+Result<std::shared_ptr<SmbSession>> SmbSession::Create(const std::string& host,
+                                                       const SmbCredentials& credentials) {
+  auto session = std::make_shared<SmbSession>(Key{}, host, credentials);
+  if (session->context_ == nullptr) {
+    return Status::Failure(win32::kBadNetPath, "cannot create an SMB client context");
+  }
+  return session;
+}
+
+SmbSession::SmbSession(Key, std::string host, SmbCredentials credentials)
+    : host_(std::move(host)), credentials_(std::move(credentials)) {
+  SMBCCTX* context = smbc_new_context();
+  if (context == nullptr) return;
+  smbc_setDebug(context, 0);
+  smbc_setTimeout(context, kSmbRequestTimeoutMs);
+  smbc_setOptionUserData(context, &credentials_);
+  smbc_setFunctionAuthDataWithContext(context, ProvideCredentials);
+  smbc_setOptionNoAutoAnonymousLogin(context, 1);
+  smbc_setOptionUseKerberos(context, credentials_.kerberos ? 1 : 0);
+  smbc_setOptionFallbackAfterKerberos(context, 0);
+  smbc_setOptionUseCCache(context, credentials_.kerberos ? 1 : 0);
+  if (smbc_init_context(context) == nullptr) {
+    smbc_free_context(context, 1);
+    return;
+  }
+  context_ = context;
+}
+
+SmbSession::~SmbSession() {
+  if (context_ != nullptr) smbc_free_context(context_, 1);
+}
+
+std::string SmbSession::Url(std::string_view share_and_path) const {
+  return "smb://" + host_ + "/" + std::string(share_and_path);
+}
+
+Status SmbSession::Fail(int error, const std::string& what) {
+  const std::string description = host_ + ": " + what + ": " + std::strerror(error);
+  if (IsTransportError(error)) {
+    down_ = Status::Failure(win32::kBadNetPath, description);
+    return down_;
+  }
+  switch (error) {
+    case EACCES:
+    case EPERM:
+      return Status::Failure(win32::kAccessDenied, description);
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+      return Status::Failure(win32::kFileNotFound, description);
+    default:
+      return Status::Failure(win32::kBadNetPath, description);
+  }
+}
+
+Result<std::unique_ptr<SmbPipe>> SmbSession::OpenPipe(std::string_view name) {
+  if (!down_.ok()) return down_;
+  const std::string url = Url("IPC$/" + std::string(name));
+  errno = 0;
+  SMBCFILE* file = smbc_getFunctionOpen(context_)(context_, url.c_str(), O_RDWR, 0);
+  if (file == nullptr) return Fail(errno != 0 ? errno : EIO, "opening pipe " + std::string(name));
+  return std::make_unique<SmbPipe>(shared_from_this(), file);
+}
+
+Result<struct statvfs> SmbSession::ShareStatVfs(std::string_view share) {
+  if (!down_.ok()) return down_;
+  std::string url = Url(std::string(share) + "/");
+  struct statvfs info {};
+  errno = 0;
+  if (smbc_getFunctionStatVFS(context_)(context_, url.data(), &info) != 0) {
+    const int error = errno != 0 ? errno : EIO;
+    Status failed = Fail(error, "share " + std::string(share));
+    if (failed.number() == win32::kFileNotFound) {
+      return Status::Failure(kBadNetName, failed.description());
+    }
+    return failed;
+  }
+  return info;
+}
+
+SmbPipe::SmbPipe(std::shared_ptr<SmbSession> session, void* file)
+    : session_(std::move(session)), file_(file) {}
+
+SmbPipe::~SmbPipe() {
+  SMBCCTX* context = session_->context();
+  smbc_getFunctionClose(context)(context, static_cast<SMBCFILE*>(file_));
+}
+
+Status SmbPipe::Write(std::string_view bytes) {
+  if (!session_->down().ok()) return session_->down();
+  SMBCCTX* context = session_->context();
+  size_t done = 0;
+  while (done < bytes.size()) {
+    errno = 0;
+    const ssize_t n = smbc_getFunctionWrite(context)(context, static_cast<SMBCFILE*>(file_),
+                                                     bytes.data() + done, bytes.size() - done);
+    if (n <= 0) return session_->Fail(errno != 0 ? errno : EIO, "writing to a pipe");
+    done += static_cast<size_t>(n);
+  }
+  return Status::Ok();
+}
+
+Status SmbPipe::Read(size_t count, std::string& out) {
+  if (!session_->down().ok()) return session_->down();
+  SMBCCTX* context = session_->context();
+  out.assign(count, '\0');
+  size_t done = 0;
+  while (done < count) {
+    errno = 0;
+    const ssize_t n = smbc_getFunctionRead(context)(context, static_cast<SMBCFILE*>(file_),
+                                                    out.data() + done, count - done);
+    if (n <= 0) return session_->Fail(errno != 0 ? errno : EIO, "reading from a pipe");
+    done += static_cast<size_t>(n);
+  }
+  return Status::Ok();
+}
+
+}  // namespace hostlore

@@ -1,0 +1,93 @@
+// One SMB client for one target, kept for the whole run: a libsmbclient
+// context whose connections (IPC$ for the pipes, one per administrative
+// share) stay open between calls, so that a value read costs RPC round
+// trips only, never a new session.
+//
+// Time bounds: every SMB request waits at most kSmbRequestTimeoutMs for its
+// answer; libsmbclient's TCP connect waits at most 20 s. The first failure
+// of the transport (time-out, reset, refused) marks the session down, and
+// every later call on it fails at once: a target that stops answering
+// mid-run costs one bounded wait, not one per value.
+//
+// Not safe for concurrent use: the agent examines one target on one thread.
+#pragma once
+
+#include <sys/statvfs.h>
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "platform/network/rpc_channel.h"
+#include "platform/network/smb_credentials.h"
+#include "platform/status.h"
+
+struct _SMBCCTX;
+
+namespace hostlore {
+
+inline constexpr int kSmbRequestTimeoutMs = 5000;
+// ERROR_BAD_NET_NAME: the share does not exist.
+inline constexpr int64_t kBadNetName = 67;
+
+class SmbPipe;
+
+class SmbSession : public std::enable_shared_from_this<SmbSession> {
+ public:
+  // A session to `host` (a dotted address or a name). Nothing is sent yet:
+  // the first pipe or share opens the connection. Failure: the context
+  // cannot be created.
+  static Result<std::shared_ptr<SmbSession>> Create(const std::string& host,
+                                                    const SmbCredentials& credentials);
+
+  SmbSession(const SmbSession&) = delete;
+  SmbSession& operator=(const SmbSession&) = delete;
+  ~SmbSession();
+
+  // Opens named pipe `name` (such as "winreg") in IPC$. Failure: a Win32
+  // code (53 unreachable, 5 refused, 2 no such pipe).
+  Result<std::unique_ptr<SmbPipe>> OpenPipe(std::string_view name);
+
+  // The statvfs of share `share`. Failure: a Win32 code (53, 5, 67).
+  Result<struct statvfs> ShareStatVfs(std::string_view share);
+
+  const std::string& host() const { return host_; }
+  // Success while the transport has not failed; its failure afterwards.
+  const Status& down() const { return down_; }
+
+  // The Win32-style failure for libsmbclient's `error` (an errno value)
+  // while doing `what`; marks the session down for a transport failure.
+  Status Fail(int error, const std::string& what);
+
+  _SMBCCTX* context() const { return context_; }
+
+ private:
+  struct Key {};
+
+ public:
+  SmbSession(Key, std::string host, SmbCredentials credentials);
+
+ private:
+  std::string Url(std::string_view share_and_path) const;
+
+  std::string host_;
+  SmbCredentials credentials_;
+  _SMBCCTX* context_ = nullptr;
+  Status down_;
+};
+
+// A named pipe in IPC$ of a session: the transport of one RPC interface.
+class SmbPipe final : public rpc::PduTransport {
+ public:
+  SmbPipe(std::shared_ptr<SmbSession> session, void* file);
+  ~SmbPipe() override;
+
+  Status Write(std::string_view bytes) override;
+  Status Read(size_t count, std::string& out) override;
+
+ private:
+  std::shared_ptr<SmbSession> session_;
+  void* file_;  // SMBCFILE*, closed with the pipe
+};
+
+}  // namespace hostlore

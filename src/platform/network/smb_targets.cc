@@ -1,0 +1,31 @@
+#include "platform/network/smb_targets.h"
+
+namespace hostlore {
+
+Result<std::shared_ptr<SmbSession>> SmbTargets::SessionFor(const std::string& host) {
+  if (!credentials_) credentials_.emplace(LoadSmbCredentials());
+  if (!credentials_->ok()) return credentials_->status();
+  if (auto found = sessions_.find(host); found != sessions_.end()) return found->second;
+  Result<std::shared_ptr<SmbSession>> created = SmbSession::Create(host, credentials_->value());
+  if (created.ok()) sessions_.emplace(host, created.value());
+  return created;
+}
+
+Result<std::unique_ptr<rpc::RpcChannel>> OpenRpcChannel(SmbTargets& targets,
+                                                        const std::string& host,
+                                                        const std::string& pipe,
+                                                        const rpc::SyntaxId& interface_id) {
+  Result<std::shared_ptr<SmbSession>> session = targets.SessionFor(host);
+  if (!session.ok()) return session.status();
+  Result<std::unique_ptr<SmbPipe>> opened = session.value()->OpenPipe(pipe);
+  if (!opened.ok()) {
+    // No such pipe: nothing serves the interface there.
+    if (opened.status().number() == win32::kFileNotFound) {
+      return Status::Failure(win32::kRpcServerUnavailable, opened.status().description());
+    }
+    return opened.status();
+  }
+  return rpc::RpcChannel::Bind(std::move(opened).value(), interface_id);
+}
+
+}  // namespace hostlore

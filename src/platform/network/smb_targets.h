@@ -1,0 +1,39 @@
+// The SMB sessions of a run: one per target host, created on first use and
+// shared by the registry, service and share seams for the rest of the run.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/network/smb_credentials.h"
+#include "platform/network/smb_session.h"
+#include "platform/status.h"
+
+namespace hostlore {
+
+class SmbTargets {
+ public:
+  SmbTargets() = default;
+  SmbTargets(const SmbTargets&) = delete;
+  SmbTargets& operator=(const SmbTargets&) = delete;
+
+  // The session to `host`. The credentials are read on the first call.
+  // Failure: they cannot be read (for example an authentication file that
+  // others may read), or no client context can be made.
+  Result<std::shared_ptr<SmbSession>> SessionFor(const std::string& host);
+
+ private:
+  std::optional<Result<SmbCredentials>> credentials_;
+  std::map<std::string, std::shared_ptr<SmbSession>> sessions_;
+};
+
+// A bound RPC channel on pipe `pipe` of `host`'s session. Failure: a
+// Win32 code (53 unreachable, 5 refused, 1722 no such interface).
+Result<std::unique_ptr<rpc::RpcChannel>> OpenRpcChannel(SmbTargets& targets,
+                                                        const std::string& host,
+                                                        const std::string& pipe,
+                                                        const rpc::SyntaxId& interface_id);
+
+}  // namespace hostlore
