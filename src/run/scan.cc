@@ -4,6 +4,8 @@
 
 #include "collect/software_inventory.h"
 #include "collect/wmi_inventory.h"
+#include "db/update_db.h"
+#include "db/update_last_access.h"
 #include "diag/report_progress.h"
 #include "probe/check_access.h"
 #include "probe/ping.h"
@@ -21,6 +23,7 @@ void Scan(ScanState& state) {
     ReportStep(state, "2");
     Ping(state);
     ReportStep(state, "4");
+    UpdateLastAccess(state);
     if (!state.PingOk) {
       ReportStep(state, "Complete");
       EndProcess(state);
@@ -32,6 +35,7 @@ void Scan(ScanState& state) {
       ReportStep(state, "90");
     }
     ReportStep(state, "100");
+    UpdateDB(state);
     ReportStep(state, "Complete");
     EndProcess(state);
   } catch (const std::exception& failure) {

@@ -16,12 +16,13 @@ class AgentProcessTest : public ::testing::Test {
   AgentProcessResult RunAgent(const std::string& command_line) {
     return RunAgentProcess(command_line, temp_.path(), {{"HOSTLORE_LAB", lab_.path().string()}});
   }
+  std::string Db() const { return "sqlite:" + (temp_.path() / "hostlore.db").string(); }
   TempFolder lab_;
   TempFolder temp_;
 };
 
 TEST_F(AgentProcessTest, ProgressChannelOneIsStandardOutput) {
-  const AgentProcessResult run = RunAgent("1,PC042,sqlite:x.db,,3");
+  const AgentProcessResult run = RunAgent("1,PC042," + Db() + ",,3");
   EXPECT_EQ(run.exit_status, 0);
   ASSERT_FALSE(run.progress.empty());
   EXPECT_EQ(run.progress.front(), "PC042,2,,3");
@@ -30,29 +31,29 @@ TEST_F(AgentProcessTest, ProgressChannelOneIsStandardOutput) {
 
 TEST_F(AgentProcessTest, AClosedOrZeroChannelDropsTheLinesAndTheRunGoesOn) {
   for (const char* channel : {"0", "57", "-4"}) {
-    const AgentProcessResult run = RunAgent(std::string(channel) + ",PC042,db,,3");
+    const AgentProcessResult run = RunAgent(std::string(channel) + ",PC042," + Db() + ",,3");
     EXPECT_EQ(run.exit_status, 0) << channel;
     EXPECT_TRUE(run.progress.empty()) << channel;
   }
 }
 
 TEST_F(AgentProcessTest, ExitStatusTellsCleanFailedAndUnreadableRunsApart) {
-  EXPECT_EQ(RunAgent("1,NOSUCHPC,db,,3").exit_status, 0);
+  EXPECT_EQ(RunAgent("1,NOSUCHPC," + Db() + ",,3").exit_status, 0);
   lab_.Write("pc042.json", R"({"names": ["PC042"], "address": "192.0.2.42"})");
-  EXPECT_EQ(RunAgent("1,PC042,db,,3").exit_status, 1);
-  EXPECT_EQ(RunAgent("1,PC042,db,-u").exit_status, 2);
+  EXPECT_EQ(RunAgent("1,PC042," + Db() + ",,3").exit_status, 1);
+  EXPECT_EQ(RunAgent("1,PC042," + Db() + ",-u").exit_status, 2);
 }
 
 TEST_F(AgentProcessTest, LogLinesAreDatedCrLfLinesAppendedInOrder) {
   lab_.Write("pc042.json", R"({"names": ["PC042"], "address": "192.0.2.42"})");
-  RunAgent("1,PC042,db,,3");
-  RunAgent("1,PC042,db,,x");
+  RunAgent("1,PC042," + Db() + ",,3");
+  RunAgent("1,PC042," + Db() + ",,x");
   const std::vector<std::string>& log = ReadCrLfLines(temp_.path() / "Kelvarn.log");
   ASSERT_EQ(log.size(), 2u);
   const std::regex dated(R"(\d{4}/\d{2}/\d{2} \d{2}:\d{2}:\d{2},.*)");
   EXPECT_TRUE(std::regex_match(log[0], dated)) << log[0];
   EXPECT_EQ(log[0].substr(20), "Insufficient access or error accessing PC ,PC042:");
-  EXPECT_EQ(log[1].substr(20).rfind("Hostlore.Form_Load,1,PC042,db,,x:field 4 (caller index)", 0), 0u)
+  EXPECT_EQ(log[1].substr(20).rfind("Hostlore.Form_Load,1,PC042," + Db() + ",,x:field 4 (caller index)", 0), 0u)
       << log[1];
 }
 

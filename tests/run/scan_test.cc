@@ -59,7 +59,7 @@ class ScanTest : public AgentFixture {
 };
 
 TEST_F(ScanTest, AnAnsweringTargetGoesThroughEveryStep) {
-  EXPECT_EQ(Run("pc042,sqlite:x.db,,7"), kExitNormal);
+  EXPECT_EQ(Run("pc042," + Db() + ",,7"), kExitNormal);
   const std::string at = ",192.0.2.42,7";
   // The first two lines carry the command-line name, the rest the target's own.
   EXPECT_EQ(Progress(),
@@ -74,26 +74,26 @@ TEST_F(ScanTest, AnAnsweringTargetGoesThroughEveryStep) {
 
 TEST_F(ScanTest, StartsTheScanOnceAfterTwoHundredMilliseconds) {
   FixedClock* clock = nullptr;
-  Run("PC042,db,,7", [&](Platform& p) { clock = static_cast<FixedClock*>(p.clock.get()); });
+  Run("PC042," + Db() + ",,7", [&](Platform& p) { clock = static_cast<FixedClock*>(p.clock.get()); });
   ASSERT_NE(clock, nullptr);
   EXPECT_EQ(clock->slept(), std::chrono::milliseconds(200));
 }
 
 TEST_F(ScanTest, UserOnlyRunsSkipTheSoftwareStep) {
-  EXPECT_EQ(Run("PC042,db,-u,7"), kExitNormal);
+  EXPECT_EQ(Run("PC042," + Db() + ",-u,7"), kExitNormal);
   EXPECT_EQ(Progress(), (Lines{"PC042,2,,7", "PC042,4,192.0.2.42,7", "PC042,6,192.0.2.42,7",
                               "PC042,100,192.0.2.42,7", "PC042,Complete,192.0.2.42,7"}));
 }
 
 TEST_F(ScanTest, DashUAtTheEndOfTheWholeLineAlsoSelectsUserOnly) {
-  EXPECT_EQ(Run("PC042,db,x,7,-u"), kExitNormal);
+  EXPECT_EQ(Run("PC042," + Db() + ",x,7,-u"), kExitNormal);
   EXPECT_TRUE(state_->UserOnly);
   EXPECT_EQ(Progress().size(), 5u);
 }
 
 TEST_F(ScanTest, ATargetThatDoesNotAnswerEndsAfterStepFourWithoutALogLine) {
   lab_.Write("pc042.json", R"({"names": ["PC042"], "address": "192.0.2.42", "echo": 11003})");
-  EXPECT_EQ(Run("PC042,db,,-1"), kExitNormal);
+  EXPECT_EQ(Run("PC042," + Db() + ",,-1"), kExitNormal);
   EXPECT_EQ(Progress(), (Lines{"PC042,2,,-1", "PC042,4,,-1", "PC042,Complete,,-1"}));
   EXPECT_TRUE(Log().empty());
   EXPECT_FALSE(state_->PingOk);
@@ -101,14 +101,14 @@ TEST_F(ScanTest, ATargetThatDoesNotAnswerEndsAfterStepFourWithoutALogLine) {
 }
 
 TEST_F(ScanTest, ANameThatDoesNotResolveSendsNoEcho) {
-  EXPECT_EQ(RunCounting("NOSUCHPC,db,,7"), kExitNormal);
+  EXPECT_EQ(RunCounting("NOSUCHPC," + Db() + ",,7"), kExitNormal);
   EXPECT_EQ(echoes_sent_, 0);
   EXPECT_EQ(Progress(), (Lines{"NOSUCHPC,2,,7", "NOSUCHPC,4,,7", "NOSUCHPC,Complete,,7"}));
 }
 
 TEST_F(ScanTest, WithoutIcmpTheMessageBoxDoesNotBlockAndTheTargetCountsAsSilent) {
   ::testing::internal::CaptureStderr();
-  const int status = RunCounting("PC042,db,,7", /*refuse_icmp=*/true);
+  const int status = RunCounting("PC042," + Db() + ",,7", /*refuse_icmp=*/true);
   const std::string err = ::testing::internal::GetCapturedStderr();
   EXPECT_EQ(status, kExitNormal);
   EXPECT_NE(err.find("Unable to Create File Handle"), std::string::npos);
@@ -118,7 +118,7 @@ TEST_F(ScanTest, WithoutIcmpTheMessageBoxDoesNotBlockAndTheTargetCountsAsSilent)
 
 TEST_F(ScanTest, ANameOfSixtyFiveCharactersEndsThroughTheScanFailurePath) {
   const std::string name(65, 'N');
-  EXPECT_EQ(RunCounting(name + ",db,,7"), kExitFailure);
+  EXPECT_EQ(RunCounting(name + "," + Db() + ",,7"), kExitFailure);
   EXPECT_EQ(Progress(), (Lines{name + ",2,,7", name + ",Complete,,7"}));
   EXPECT_EQ(LogWithoutTime(),
             (Lines{"Hostlore.Scan," + name + ":the target name is longer than 64 characters"}));
@@ -127,14 +127,14 @@ TEST_F(ScanTest, ANameOfSixtyFiveCharactersEndsThroughTheScanFailurePath) {
 
 TEST_F(ScanTest, ANameOfSixtyFourCharactersIsLookedUp) {
   const std::string name(64, 'N');
-  EXPECT_EQ(Run(name + ",db,,7"), kExitNormal);
+  EXPECT_EQ(Run(name + "," + Db() + ",,7"), kExitNormal);
   EXPECT_EQ(Progress().back(), name + ",Complete,,7");
   EXPECT_TRUE(Log().empty());
 }
 
 TEST_F(ScanTest, ARefusedRegistryEndsTheRunWithTheAccessLine) {
   lab_.Write("pc042.json", R"({"names": ["PC042"], "address": "192.0.2.42", "registry": false})");
-  EXPECT_EQ(Run("PC042,db,,7"), kExitFailure);
+  EXPECT_EQ(Run("PC042," + Db() + ",,7"), kExitFailure);
   EXPECT_EQ(Progress(), (Lines{"PC042,2,,7", "PC042,4,192.0.2.42,7", "PC042,Complete,192.0.2.42,7"}));
   EXPECT_EQ(LogWithoutTime(), (Lines{"Insufficient access or error accessing PC ,PC042:"}));
 }
@@ -142,13 +142,13 @@ TEST_F(ScanTest, ARefusedRegistryEndsTheRunWithTheAccessLine) {
 TEST_F(ScanTest, AMissingVersionValueCountsAsNoAccess) {
   lab_.Write("pc042.json", R"({"names": ["PC042"], "address": "192.0.2.42",
     "registry": {"HKLM\\Software\\Microsoft\\Windows NT\\CurrentVersion": {"CurrentBuildNumber": "2600"}}})");
-  EXPECT_EQ(Run("PC042,db,,7"), kExitFailure);
+  EXPECT_EQ(Run("PC042," + Db() + ",,7"), kExitFailure);
   EXPECT_EQ(LogWithoutTime(), (Lines{"Insufficient access or error accessing PC ,PC042:"}));
 }
 
 TEST_F(ScanTest, AnUnreadableLabIsLoggedUnderTheLoad) {
   lab_.Write("broken.json", "{ not json");
-  EXPECT_EQ(Run("PC042,db,,7"), kExitFailure);
+  EXPECT_EQ(Run("PC042," + Db() + ",,7"), kExitFailure);
   const Lines log = LogWithoutTime();
   ASSERT_EQ(log.size(), 1u);
   EXPECT_EQ(log[0].rfind("Hostlore.Form_Load," + state_->CommandLine + ":", 0), 0u) << log[0];

@@ -25,6 +25,9 @@ class AgentFixture : public ::testing::Test {
   int Run(const std::string& fields,
           const std::function<void(Platform&)>& adjust = nullptr);
 
+  // A server field for a SQLite file in the test's temporary folder.
+  std::string Db() const { return "sqlite:" + (temp_.path() / "hostlore.db").string(); }
+
   std::vector<std::string> Progress() { return progress_.Lines(); }
   std::vector<std::string> Log() const { return ReadCrLfLines(temp_.path() / "Kelvarn.log"); }
   // The log lines without their time stamp field.
