@@ -3,6 +3,7 @@
 #include "platform/network/icmp_echo.h"
 #include "platform/network/smb_backends.h"
 #include "platform/network/unavailable.h"
+#include "platform/network/wsman/winrm_wmi.h"
 
 namespace hostlore {
 
@@ -14,7 +15,7 @@ Platform MakeNetworkPlatform() {
   p.registry = NewSmbRegistry(targets);
   p.services = NewSmbServiceManager(targets);
   p.shares = NewSmbShareSpace(targets);
-  p.wmi = NewUnavailableWmi();
+  p.wmi = wsman::NewWinrmWmi();
   return p;
 }
 
