@@ -1,0 +1,96 @@
+#include "platform/wsman_peer_process.h"
+
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+namespace hostlore::test {
+namespace {
+
+constexpr const char* kPython = "/usr/bin/python3";
+constexpr int kStartTimeoutMs = 10000;
+
+std::string ScriptPath() {
+  return std::string(HOSTLORE_SOURCE_DIR) + "/tests/tools/wsman_peer/wsman_peer.py";
+}
+
+// The first line the child writes, or empty text when none comes in time.
+std::string FirstLine(int fd) {
+  std::string line;
+  char c = 0;
+  while (line.size() < 200) {
+    pollfd ready{fd, POLLIN, 0};
+    if (::poll(&ready, 1, kStartTimeoutMs) <= 0 || ::read(fd, &c, 1) != 1 || c == '\n') break;
+    line += c;
+  }
+  return line;
+}
+
+}  // namespace
+
+std::unique_ptr<WsmanPeerProcess> WsmanPeerProcess::Start(const WsmanPeerOptions& options,
+                                                          std::string& why_not) {
+  if (::access(kPython, X_OK) != 0) {
+    why_not = std::string(kPython) + " is missing";
+    return nullptr;
+  }
+  std::vector<std::string> args = {kPython, ScriptPath(), "--computer", options.computer};
+  if (!options.tls_cert.empty()) {
+    args.insert(args.end(), {"--tls", options.tls_cert, options.tls_key});
+  }
+  if (options.page > 0) args.insert(args.end(), {"--page", std::to_string(options.page)});
+  if (options.delay_ms > 0) {
+    args.insert(args.end(), {"--delay-ms", std::to_string(options.delay_ms)});
+  }
+  if (options.stop_after > 0) {
+    args.insert(args.end(), {"--stop-after", std::to_string(options.stop_after)});
+  }
+  if (!options.log.empty()) args.insert(args.end(), {"--log", options.log});
+  const std::string errors = options.computer + ".peer-errors";
+
+  int out[2];
+  if (::pipe(out) != 0) {
+    why_not = "no pipe";
+    return nullptr;
+  }
+  auto peer = std::make_unique<WsmanPeerProcess>(Key());
+  peer->pid_ = ::fork();
+  if (peer->pid_ == 0) {
+    ::dup2(out[1], STDOUT_FILENO);
+    if (FILE* err = std::fopen(errors.c_str(), "w")) ::dup2(fileno(err), STDERR_FILENO);
+    ::close(out[0]);
+    ::close(out[1]);
+    for (const auto& [name, value] : options.env) ::setenv(name.c_str(), value.c_str(), 1);
+    std::vector<char*> argv;
+    for (std::string& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    ::execv(kPython, argv.data());
+    ::_exit(127);
+  }
+  ::close(out[1]);
+  const std::string line = FirstLine(out[0]);
+  ::close(out[0]);
+  if (line.rfind("listening ", 0) != 0) {
+    std::ifstream file(errors);
+    std::stringstream text;
+    text << file.rdbuf();
+    why_not = "the WS-Management peer did not start: " + text.str().substr(0, 400);
+    return nullptr;
+  }
+  peer->port_ = std::atoi(line.c_str() + 10);
+  return peer;
+}
+
+WsmanPeerProcess::~WsmanPeerProcess() {
+  if (pid_ > 0) {
+    ::kill(pid_, SIGTERM);
+    ::waitpid(pid_, nullptr, 0);
+  }
+}
+
+}  // namespace hostlore::test

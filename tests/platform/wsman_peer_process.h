@@ -1,0 +1,48 @@
+// The WS-Management test service (tests/tools/wsman_peer) as a child process
+// on a free loopback port, stopped when the object goes.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace hostlore::test {
+
+struct WsmanPeerOptions {
+  std::string computer;  // path of the lab computer's JSON file
+  std::string tls_cert;  // with tls_key: serve HTTPS
+  std::string tls_key;
+  int page = 0;        // at most this many instances per response (0: as asked)
+  int delay_ms = 0;    // what every reply costs
+  int stop_after = 0;  // pages served before the service stops (0: never)
+  std::string log;     // file of one line per request
+  // Environment of the service: KRB5_CONFIG, KRB5_KTNAME, NTLM_USER_FILE.
+  std::vector<std::pair<std::string, std::string>> env;
+};
+
+class WsmanPeerProcess {
+  class Key {
+    friend class WsmanPeerProcess;
+    Key() = default;
+  };
+
+ public:
+  // nullptr with `why_not` filled when the service does not start (no
+  // Debian python3 or python3-gssapi, say).
+  static std::unique_ptr<WsmanPeerProcess> Start(const WsmanPeerOptions& options,
+                                                 std::string& why_not);
+
+  explicit WsmanPeerProcess(Key) {}
+  WsmanPeerProcess(const WsmanPeerProcess&) = delete;
+  WsmanPeerProcess& operator=(const WsmanPeerProcess&) = delete;
+  ~WsmanPeerProcess();
+
+  int port() const { return port_; }
+
+ private:
+  int pid_ = -1;
+  int port_ = 0;
+};
+
+}  // namespace hostlore::test
