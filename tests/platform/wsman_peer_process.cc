@@ -39,7 +39,9 @@ std::unique_ptr<WsmanPeerProcess> WsmanPeerProcess::Start(const WsmanPeerOptions
     why_not = std::string(kPython) + " is missing";
     return nullptr;
   }
-  std::vector<std::string> args = {kPython, ScriptPath(), "--computer", options.computer};
+  std::vector<std::string> args = {kPython,  ScriptPath(), "--computer", options.computer,
+                                   "--bind", options.bind, "--port", std::to_string(options.port)};
+  if (!options.netns.empty()) args.insert(args.begin(), {"/usr/bin/ip", "netns", "exec", options.netns});
   if (!options.tls_cert.empty()) {
     args.insert(args.end(), {"--tls", options.tls_cert, options.tls_key});
   }
@@ -69,7 +71,7 @@ std::unique_ptr<WsmanPeerProcess> WsmanPeerProcess::Start(const WsmanPeerOptions
     std::vector<char*> argv;
     for (std::string& arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);
-    ::execv(kPython, argv.data());
+    ::execv(argv[0], argv.data());
     ::_exit(127);
   }
   ::close(out[1]);

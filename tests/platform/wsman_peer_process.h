@@ -11,6 +11,9 @@ namespace hostlore::test {
 
 struct WsmanPeerOptions {
   std::string computer;  // path of the lab computer's JSON file
+  std::string netns;     // the network namespace to run in; empty: this one
+  std::string bind = "127.0.0.1";
+  int port = 0;          // 0: a free one
   std::string tls_cert;  // with tls_key: serve HTTPS
   std::string tls_key;
   int page = 0;        // at most this many instances per response (0: as asked)

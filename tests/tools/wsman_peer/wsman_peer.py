@@ -12,6 +12,7 @@ Windows's own (namespaces, prefixes, optimized enumeration, faults).
 Prints "listening PORT" on standard output once it accepts connections.
 Options:
   --computer FILE    the lab computer's JSON file
+  --bind ADDRESS     the address to listen on (default 127.0.0.1)
   --port N           0 picks a free port
   --tls CERT KEY     serve HTTPS
   --page N           at most N instances per response, whatever is asked
@@ -326,6 +327,7 @@ class Handler(BaseHTTPRequestHandler):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--computer", required=True)
+    parser.add_argument("--bind", default="127.0.0.1")
     parser.add_argument("--port", type=int, default=0)
     parser.add_argument("--tls", nargs=2, metavar=("CERT", "KEY"))
     parser.add_argument("--page", type=int, default=0)
@@ -334,7 +336,7 @@ def main():
     parser.add_argument("--log")
     args = parser.parse_args()
 
-    server = ThreadingHTTPServer(("127.0.0.1", args.port), Handler)
+    server = ThreadingHTTPServer((args.bind, args.port), Handler)
     server.daemon_threads = True
     server.state = State(args)
     server.state.server = server

@@ -103,7 +103,7 @@ Result<std::unique_ptr<HttpTransport>> HttpTransport::Open(const std::string& ur
   curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, CollectHeader);
   curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, CollectBody);
   curl_easy_setopt(curl, CURLOPT_USERAGENT, "Microsoft WinRM Client");
-  return std::unique_ptr<HttpTransport>(new HttpTransport(url, std::move(handle)));
+  return std::make_unique<HttpTransport>(url, std::move(handle));
 }
 
 Result<HttpReply> HttpTransport::Post(std::string_view content_type, std::string_view body,

@@ -41,6 +41,9 @@ class HttpTransport {
   static Result<std::unique_ptr<HttpTransport>> Open(const std::string& url,
                                                      const HttpOptions& options);
 
+  struct Handle;
+  // Made by Open.
+  HttpTransport(std::string url, std::unique_ptr<Handle> handle);
   HttpTransport(const HttpTransport&) = delete;
   HttpTransport& operator=(const HttpTransport&) = delete;
   ~HttpTransport();
@@ -54,9 +57,6 @@ class HttpTransport {
   const std::string& url() const { return url_; }
 
  private:
-  struct Handle;
-  HttpTransport(std::string url, std::unique_ptr<Handle> handle);
-
   std::string url_;
   std::unique_ptr<Handle> handle_;
 };

@@ -136,7 +136,7 @@ Result<std::unique_ptr<SpnegoContext>> SpnegoContext::Start(const std::string& h
   if (Status acquired = AcquireCredential(credentials, handles->credential); !acquired.ok()) {
     return acquired;
   }
-  return std::unique_ptr<SpnegoContext>(new SpnegoContext(std::move(handles)));
+  return std::make_unique<SpnegoContext>(std::move(handles));
 }
 
 Result<std::string> SpnegoContext::Step(std::string_view service_token) {

@@ -30,6 +30,9 @@ class SpnegoContext {
   static Result<std::unique_ptr<SpnegoContext>> Start(const std::string& host,
                                                       const WinrmCredentials& credentials);
 
+  struct Handles;
+  // Made by Start.
+  explicit SpnegoContext(std::unique_ptr<Handles> handles);
   SpnegoContext(const SpnegoContext&) = delete;
   SpnegoContext& operator=(const SpnegoContext&) = delete;
   ~SpnegoContext();
@@ -47,9 +50,6 @@ class SpnegoContext {
   Result<std::string> Unseal(std::string_view header, std::string_view data);
 
  private:
-  struct Handles;
-  explicit SpnegoContext(std::unique_ptr<Handles> handles);
-
   std::unique_ptr<Handles> handles_;
   bool established_ = false;
 };

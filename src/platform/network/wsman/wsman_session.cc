@@ -40,8 +40,8 @@ Result<std::unique_ptr<WsmanSession>> WsmanSession::Open(const std::string& host
                           std::to_string(endpoint.port) + "/wsman";
   Result<std::unique_ptr<HttpTransport>> transport = HttpTransport::Open(url, options);
   if (!transport.ok()) return transport.status();
-  return std::unique_ptr<WsmanSession>(
-      new WsmanSession(host, !endpoint.https, credentials, std::move(transport).value()));
+  return std::make_unique<WsmanSession>(host, !endpoint.https, credentials,
+                                        std::move(transport).value());
 }
 
 Result<std::optional<HttpReply>> WsmanSession::Authenticate(std::string_view soap) {

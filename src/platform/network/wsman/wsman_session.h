@@ -28,6 +28,9 @@ class WsmanSession {
                                                     const WinrmCredentials& credentials,
                                                     const HttpOptions& options);
 
+  // Made by Open.
+  WsmanSession(std::string host, bool encrypt, WinrmCredentials credentials,
+               std::unique_ptr<HttpTransport> transport);
   WsmanSession(const WsmanSession&) = delete;
   WsmanSession& operator=(const WsmanSession&) = delete;
   ~WsmanSession();
@@ -43,9 +46,6 @@ class WsmanSession {
   int round_trips() const { return round_trips_; }
 
  private:
-  WsmanSession(std::string host, bool encrypt, WinrmCredentials credentials,
-               std::unique_ptr<HttpTransport> transport);
-
   // Runs the Negotiate legs. Over HTTPS the legs carry `soap` and the reply
   // to the last one is returned; over HTTP they carry nothing (the message
   // must wait for the context that encrypts it) and no reply is returned.
