@@ -53,11 +53,17 @@ std::vector<std::string> IdentityKeys(const LabComputer& computer) {
 }  // namespace
 
 Result<std::shared_ptr<const LabDirectory>> LabDirectory::Load(const std::string& folder) {
+  std::shared_ptr<LabDirectory> directory(new LabDirectory());
+  if (std::optional<LabIndex> index = LabIndex::Open(folder)) {
+    directory->folder_ = folder;
+    directory->index_ = std::move(index);
+    return std::shared_ptr<const LabDirectory>(std::move(directory));
+  }
   Result<std::vector<fs::path>> files = ListLabFiles(folder);
   if (!files.ok()) return files.status();
 
-  std::shared_ptr<LabDirectory> directory(new LabDirectory());
-  std::vector<std::pair<std::string, fs::path>> claimed;  // identity key, file that holds it
+  std::unordered_map<std::string, fs::path> claimed;  // identity key → file that holds it
+  std::vector<LabIndexEntry> entries;
   for (const fs::path& path : files.value()) {
     Result<std::string> text = ReadWholeFile(path);
     if (!text.ok()) return text.status();
@@ -66,39 +72,59 @@ Result<std::shared_ptr<const LabDirectory>> LabDirectory::Load(const std::string
       return Status::Failure(computer.status().number(),
                              path.string() + ": " + computer.status().description());
     }
-    for (std::string& key : IdentityKeys(computer.value())) {
-      const auto clash = std::find_if(claimed.begin(), claimed.end(),
-                                      [&key](const auto& entry) { return entry.first == key; });
-      if (clash != claimed.end()) {
+    const std::vector<std::string> keys = IdentityKeys(computer.value());
+    for (const std::string& key : keys) {
+      const auto [clash, added] = claimed.emplace(key, path);
+      if (!added) {
         return Status::Failure(win32::kInvalidParameter,
                                path.string() + ": " + key + " is already used by " +
                                    clash->second.string());
       }
-      claimed.emplace_back(std::move(key), path);
     }
-    directory->computers_.push_back(
-        std::make_shared<const LabComputer>(std::move(computer).value()));
+    const auto shared = std::make_shared<const LabComputer>(std::move(computer).value());
+    for (const std::string& key : keys) directory->by_key_.emplace(key, shared);
+    entries.push_back(LabIndexEntry{path.filename().string(), keys});
   }
+  LabIndex::Write(folder, entries);
   return std::shared_ptr<const LabDirectory>(std::move(directory));
+}
+
+std::shared_ptr<const LabComputer> LabDirectory::Find(const std::string& key) const {
+  if (!index_) {
+    const auto found = by_key_.find(key);
+    return found == by_key_.end() ? nullptr : found->second;
+  }
+  const std::optional<std::string> file = index_->FileFor(key);
+  if (!file) return nullptr;
+  std::shared_ptr<const LabComputer> computer = ParseIndexed(*file);
+  if (computer == nullptr) return nullptr;
+  const std::vector<std::string> keys = IdentityKeys(*computer);
+  return std::find(keys.begin(), keys.end(), key) == keys.end() ? nullptr : computer;
+}
+
+std::shared_ptr<const LabComputer> LabDirectory::ParseIndexed(const std::string& file) const {
+  std::lock_guard lock(mutex_);
+  const auto known = parsed_.find(file);
+  if (known != parsed_.end()) return known->second;
+  std::shared_ptr<const LabComputer> computer;
+  if (Result<std::string> text = ReadWholeFile(fs::path(folder_) / file); text.ok()) {
+    if (Result<LabComputer> parsed = ParseLabComputer(text.value()); parsed.ok()) {
+      computer = std::make_shared<const LabComputer>(std::move(parsed).value());
+    }
+  }
+  parsed_.emplace(file, computer);
+  return computer;
 }
 
 std::shared_ptr<const LabComputer> LabDirectory::FindHost(std::string_view host) const {
   if (const std::optional<Ipv4Address> address = ParseDottedAddress(host)) {
     return FindAddress(*address);
   }
-  for (const auto& computer : computers_) {
-    for (const std::string& name : computer->names) {
-      if (EqualsIgnoreCase(name, host)) return computer;
-    }
-  }
-  return nullptr;
+  return Find("name " + ToLowerAscii(host));
 }
 
 std::shared_ptr<const LabComputer> LabDirectory::FindAddress(const Ipv4Address& address) const {
-  for (const auto& computer : computers_) {
-    if (computer->address == address) return computer;
-  }
-  return nullptr;
+  return Find("address " + FormatDottedAddress(address));
 }
 
 }  // namespace hostlore
