@@ -1,6 +1,7 @@
 #include "fleet/fleet_runner.h"
 
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/signalfd.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -191,8 +192,9 @@ class Runner {
   // end, so the pipe is drained before the slot is given away.
   void Reap() {
     int status = 0;
+    rusage usage{};
     pid_t pid;
-    while ((pid = ::waitpid(-1, &status, WNOHANG)) > 0) {
+    while ((pid = ::wait4(-1, &status, WNOHANG, &usage)) > 0) {
       const auto slot = std::find_if(slots_.begin(), slots_.end(),
                                      [pid](const Slot& s) { return s.run != kNone && s.pid == pid; });
       if (slot == slots_.end()) continue;
@@ -203,6 +205,7 @@ class Runner {
       end.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
       end.timed_out = slot->timed_out;
       end.interrupted = slot->interrupted;
+      end.max_rss_kb = usage.ru_maxrss;
       const int slot_number = static_cast<int>(slot - slots_.begin());
       end.log_lines = folders_.LogLines(slot_number);
       AppendLogLines(SharedLogPath(), end.log_lines);

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "fleet/fleet_view.h"
 #include "fleet/summary.h"
 #include "fleet/target_list.h"
+#include "platform/lab/lab_directory.h"
 
 namespace {
 
@@ -42,6 +44,12 @@ int main(int argc, char** argv) {
   if (options->shard) targets = SelectShard(targets.value(), *options->shard);
   if (::access(options->runner.agent_path.c_str(), X_OK) != 0) {
     return Fail("the agent " + options->runner.agent_path + " cannot be run (see --agent)");
+  }
+
+  // Checks a lab once and leaves its index for the agents (see lab_index.h).
+  if (const char* lab = std::getenv("HOSTLORE_LAB")) {
+    const auto loaded = hostlore::LabDirectory::Load(lab);
+    if (!loaded.ok()) return Fail(loaded.status().description());
   }
 
   FleetState state(targets.value());

@@ -19,7 +19,8 @@ std::string JsonReport(const FleetState& state) {
                        {"address", run.address},
                        {"outcome", OutcomeText(run.outcome)},
                        {"detail", run.detail},
-                       {"duration_s", RoundedSeconds(run)}});
+                       {"duration_s", RoundedSeconds(run)},
+                       {"peak_rss_kb", run.max_rss_kb}});
   }
   nlohmann::json report = {{"targets", targets},
                            {"malformed_lines", state.malformed_lines},
@@ -40,12 +41,13 @@ std::string CsvField(const std::string& text) {
 }
 
 std::string CsvReport(const FleetState& state) {
-  std::string text = "target,name,address,outcome,detail,duration_s\r\n";
+  std::string text = "target,name,address,outcome,detail,duration_s,peak_rss_kb\r\n";
   for (const TargetRun& run : state.runs) {
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%.3f", RoundedSeconds(run));
     text += CsvField(run.target) + "," + CsvField(run.name) + "," + CsvField(run.address) + "," +
-            std::string(OutcomeText(run.outcome)) + "," + CsvField(run.detail) + "," + seconds + "\r\n";
+            std::string(OutcomeText(run.outcome)) + "," + CsvField(run.detail) + "," + seconds + "," +
+            std::to_string(run.max_rss_kb) + "\r\n";
   }
   return text;
 }

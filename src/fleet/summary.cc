@@ -1,6 +1,8 @@
 #include "fleet/summary.h"
 
+#include <algorithm>
 #include <array>
+#include <cstdio>
 
 #include "fleet/run_line.h"
 
@@ -24,6 +26,13 @@ std::string SummaryText(const FleetState& state) {
     if (count > 0 || outcome == Outcome::kStored || outcome == Outcome::kNotAnswering) {
       text += "  " + std::string(OutcomeText(outcome)) + ": " + std::to_string(count) + "\n";
     }
+  }
+  const auto largest = std::max_element(state.runs.begin(), state.runs.end(),
+                                        [](const TargetRun& a, const TargetRun& b) { return a.max_rss_kb < b.max_rss_kb; });
+  if (largest != state.runs.end() && largest->max_rss_kb > 0) {
+    char memory[32];
+    std::snprintf(memory, sizeof memory, "%.1f MB", static_cast<double>(largest->max_rss_kb) / 1024);
+    text += std::string("  largest agent: ") + memory + " (" + largest->target + ")\n";
   }
   if (state.malformed_lines > 0) {
     text += "  malformed progress lines ignored: " + std::to_string(state.malformed_lines) + "\n";

@@ -60,6 +60,7 @@ void TargetRun::Finish(const AgentEnd& end, Clock::time_point now) {
   state = RunState::kFinished;
   ended = now;
   log_lines = end.log_lines;
+  max_rss_kb = end.max_rss_kb;
   const std::string log = JoinLog(log_lines);
   if (end.interrupted) {
     outcome = Outcome::kInterrupted;

@@ -37,6 +37,7 @@ struct AgentEnd {
   bool timed_out = false;    // the runner ended it for --timeout
   bool interrupted = false;  // the runner ended it for Ctrl-C
   std::vector<std::string> log_lines;  // its Kelvarn.log, time stamps kept
+  long max_rss_kb = 0;                 // its peak resident memory
 };
 
 struct TargetRun {
@@ -54,6 +55,7 @@ struct TargetRun {
   Outcome outcome = Outcome::kNotStarted;
   std::string detail;  // log line, signal or other explanation; may be empty
   std::vector<std::string> log_lines;
+  long max_rss_kb = 0;  // the agent's peak resident memory; 0: no agent ran
 
   // Folds one progress line of this target's agent into the run.
   void Apply(const ProgressLine& line);

@@ -57,6 +57,8 @@ TEST_F(FleetLabTest, AMixedFleetEndsWithTheRightSummaryAndReport) {
     EXPECT_GE(row["duration_s"].get<double>(), 0.2) << row;  // the agent's start-up pause at least
   }
   EXPECT_GE(report["targets"][3]["duration_s"].get<double>(), 2.0);  // the full echo wait
+  EXPECT_GT(report["targets"][0]["peak_rss_kb"].get<long>(), 0);
+  EXPECT_NE(result.out.find("  largest agent: "), std::string::npos) << result.out;
   EXPECT_EQ(report["malformed_lines"], 0);
 
   // The same fleet as CSV, and the agents' log lines reach the usual log.
@@ -66,7 +68,7 @@ TEST_F(FleetLabTest, AMixedFleetEndsWithTheRightSummaryAndReport) {
   std::string header, first;
   std::getline(in, header);
   std::getline(in, first);
-  EXPECT_EQ(header, "target,name,address,outcome,detail,duration_s\r");
+  EXPECT_EQ(header, "target,name,address,outcome,detail,duration_s,peak_rss_kb\r");
   EXPECT_TRUE(first.starts_with("good,GOOD,192.0.2.1,stored,,")) << first;
   const std::vector<std::string> log = ReadCrLfLines(work_.path() / "temp" / "Kelvarn.log");
   EXPECT_EQ(std::count_if(log.begin(), log.end(),
