@@ -7,6 +7,7 @@
 #include "db/table_queries.h"
 #include "run/command_line.h"
 #include "run/process_end.h"
+#include "support/stored_rows.h"
 
 namespace hostlore {
 
@@ -100,27 +101,9 @@ bool DbFixture::Ends(const std::function<void(ScanState&)>& stage) {
   return false;
 }
 
-std::vector<FieldValue> DbFixture::Row(const TableQuery& query) {
-  Result<std::unique_ptr<Database>> db = ConnectDatabase(server_);
-  EXPECT_TRUE(db.ok()) << db.status().description();
-  if (!db.ok()) return {};
-  Result<std::unique_ptr<RecordSet>> rows = db.value()->Open(query);
-  EXPECT_TRUE(rows.ok()) << rows.status().description();
-  std::vector<FieldValue> values;
-  for (int ordinal = 0; rows.ok(); ++ordinal) {
-    Result<FieldValue> value = rows.value()->Field(ordinal);
-    if (!value.ok()) break;
-    values.push_back(value.value());
-  }
-  return values;
-}
+std::vector<FieldValue> DbFixture::Row(const TableQuery& query) { return ReadRow(server_, query); }
 
-int64_t DbFixture::Count(const TableQuery& query) {
-  Result<std::unique_ptr<Database>> db = ConnectDatabase(server_);
-  if (!db.ok()) return -2;
-  Result<std::unique_ptr<RecordSet>> rows = db.value()->Open(query);
-  return rows.ok() ? rows.value()->RecordCount() : -2;
-}
+int64_t DbFixture::Count(const TableQuery& query) { return CountRows(server_, query); }
 
 std::string DbFixture::History() {
   const std::vector<FieldValue> row = Row(AssetRowQuery("PC042"));
