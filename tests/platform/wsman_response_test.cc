@@ -142,5 +142,23 @@ TEST(WsmanResponseTest, AnythingElseIsAnInvalidResponse) {
                   .ok());
 }
 
+// A hostile service may nest without end or repeat a property without end:
+// reading stays within the stack and within linear time.
+TEST(WsmanResponseTest, HostileShapesStayBounded) {
+  std::string deep;
+  for (int i = 0; i < 200000; ++i) deep += "<x>";
+  deep += "v";
+  for (int i = 0; i < 200000; ++i) deep += "</x>";
+  std::string repeated;
+  for (int i = 0; i < 200000; ++i) repeated += "<p:Name>n</p:Name>";
+  Result<Page> page = ParseEnumerationResponse(
+      kEnvelopeStart + "<n:PullResponse><n:Items><p:C><p:Deep>" + deep + "</p:Deep>" + repeated +
+      "</p:C></n:Items><n:EndOfSequence/></n:PullResponse>" + kEnvelopeEnd);
+  ASSERT_TRUE(page.ok()) << page.status().description();
+  ASSERT_EQ(page->instances.size(), 1u);
+  EXPECT_EQ(page->instances[0].properties.size(), 2u);
+  EXPECT_EQ(std::get<std::string>(page->instances[0].Get("Deep")->value), "");
+}
+
 }  // namespace
 }  // namespace hostlore::wsman

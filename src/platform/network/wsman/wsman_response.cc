@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cstring>
 #include <optional>
+#include <set>
 
 #include <pugixml.hpp>
 
@@ -26,28 +27,39 @@ pugi::xml_node Child(pugi::xml_node parent, std::string_view local) {
   return {};
 }
 
-// The first element named `local` at any depth below `parent`, in document
-// order.
-pugi::xml_node Descendant(pugi::xml_node parent, std::string_view local) {
+// How deep the readers below look. The envelopes of WS-Management nest a
+// dozen levels at most; a deeper document is the target's doing and must
+// not exhaust the stack.
+constexpr int kMaxDepth = 32;
+
+// The first element named `local` below `parent` (within kMaxDepth levels),
+// in document order.
+pugi::xml_node Descendant(pugi::xml_node parent, std::string_view local, int depth = 0) {
+  if (depth >= kMaxDepth) return {};
   for (pugi::xml_node child : parent.children()) {
     if (child.type() != pugi::node_element) continue;
     if (LocalName(child.name()) == local) return child;
-    if (pugi::xml_node found = Descendant(child, local)) return found;
+    if (pugi::xml_node found = Descendant(child, local, depth + 1)) return found;
   }
   return {};
 }
 
-// All character data below `node`, in document order (a datetime arrives as
-// a nested element, for instance).
-std::string TextOf(pugi::xml_node node) {
-  std::string text;
+// All character data below `node` (within kMaxDepth levels), in document
+// order: a datetime, for instance, arrives as a nested element.
+void AppendText(pugi::xml_node node, std::string& text, int depth = 0) {
+  if (depth >= kMaxDepth) return;
   for (pugi::xml_node child : node.children()) {
     if (child.type() == pugi::node_pcdata || child.type() == pugi::node_cdata) {
       text += child.value();
     } else if (child.type() == pugi::node_element) {
-      text += TextOf(child);
+      AppendText(child, text, depth + 1);
     }
   }
+}
+
+std::string TextOf(pugi::xml_node node) {
+  std::string text;
+  AppendText(node, text);
   return text;
 }
 
@@ -84,8 +96,9 @@ std::optional<int64_t> ParseCode(std::string_view text) {
 Status FaultStatus(pugi::xml_node fault) {
   std::optional<int64_t> number;
   std::string message;
-  for (pugi::xml_node node = Descendant(fault, "WSManFault"); node;
-       node = Descendant(node, "WSManFault")) {
+  int nesting = 0;
+  for (pugi::xml_node node = Descendant(fault, "WSManFault"); node && nesting < kMaxDepth;
+       node = Descendant(node, "WSManFault"), ++nesting) {
     if (std::optional<int64_t> code = ParseCode(node.attribute("Code").value())) number = code;
     if (pugi::xml_node text = Child(node, "Message")) {
       if (!Child(text, "ProviderFault")) message = Trimmed(TextOf(text));
@@ -134,13 +147,12 @@ Result<pugi::xml_node> Parse(pugi::xml_document& doc, std::string_view xml) {
 Instance ReadInstance(pugi::xml_node element) {
   Instance instance;
   instance.class_name = std::string(LocalName(element.name()));
+  std::set<std::string_view> seen;
   for (pugi::xml_node property : element.children()) {
     if (property.type() != pugi::node_element) continue;
-    std::string name(LocalName(property.name()));
     // An array property repeats its element; the first value stands for it.
-    bool seen = false;
-    for (const auto& [known, value] : instance.properties) seen = seen || known == name;
-    if (seen) continue;
+    if (!seen.insert(LocalName(property.name())).second) continue;
+    std::string name(LocalName(property.name()));
     WmiValue value;
     if (!IsNil(property)) value.value = TextOf(property);
     instance.properties.emplace_back(std::move(name), std::move(value));
