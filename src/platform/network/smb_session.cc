@@ -76,7 +76,10 @@ SmbSession::SmbSession(Key, std::string host, SmbCredentials credentials)
 }
 
 SmbSession::~SmbSession() {
-  if (context_ != nullptr) smbc_free_context(context_, 1);
+  // Freeing the context closes its files and connections politely, which
+  // against a target that stopped answering costs a time-out per request.
+  // A dead session's context is left to the end of the process instead.
+  if (context_ != nullptr && down_.ok()) smbc_free_context(context_, 1);
 }
 
 std::string SmbSession::Url(std::string_view share_and_path) const {
@@ -131,6 +134,7 @@ SmbPipe::SmbPipe(std::shared_ptr<SmbSession> session, void* file)
     : session_(std::move(session)), file_(file) {}
 
 SmbPipe::~SmbPipe() {
+  if (!session_->down().ok()) return;  // see ~SmbSession
   SMBCCTX* context = session_->context();
   smbc_getFunctionClose(context)(context, static_cast<SMBCFILE*>(file_));
 }

@@ -1,0 +1,296 @@
+// The SMB backends against Samba's smbd in a namespace of the test's own:
+// registry values of each type, subkey order, the access check as an
+// administrator and as a plain user, the service list, share sizes, a
+// wrong password, and a peer that dies or stops answering mid-run.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <algorithm>
+#include <functional>
+
+#include "collect/reg_reader.h"
+#include "collect/service_list.h"
+#include "platform/network/network_platform.h"
+#include "platform/network/smb_session.h"
+#include "platform/samba_peer.h"
+#include "run/scan_state.h"
+#include "support/test_support.h"
+#include "util/utf16.h"
+
+namespace hostlore::testing {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr const char* kVersionKey = "Software\\Microsoft\\Windows NT\\CurrentVersion";
+
+const char kRegistry[] =
+    "Windows Registry Editor Version 5.00\n\n"
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Hostlore\\Values]\n"
+    "\"Text\"=\"plain text\"\n"
+    "\"Expand\"=hex(2):25,00,53,00,52,00,25,00,00,00\n"
+    "\"Multi\"=hex(7):61,00,00,00,62,00,63,00,00,00,00,00\n"
+    "\"Number\"=dword:0000002a\n"
+    "\"Blob\"=hex:01,02,ff\n\n"
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Hostlore\\Order\\Zulu]\n\n"
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Hostlore\\Order\\Alpha]\n\n"
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Hostlore\\Order\\Mike]\n\n"
+    "[HKEY_USERS\\.DEFAULT\\Control Panel\\International]\n"
+    "\"iCountry\"=\"49\"\n";
+
+SambaPeerContent Content() {
+  SambaPeerContent content;
+  content.registry = kRegistry;
+  content.services = {"hlsvc1", "hlsvc2"};
+  content.c_blocks = 1000000;
+  content.c_free_blocks = 250000;
+  content.d_blocks = 2000;
+  content.d_free_blocks = 2000;
+  return content;
+}
+
+std::string Units(std::string_view utf8) { return Utf8ToUtf16LeBytes(utf8); }
+
+// A scan state on the network platform for the peer, with the credentials
+// of `auth_file`. Its platform must be used from the client namespace.
+class SmbBackendTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    std::string why_not;
+    peer_ = SambaPeer::Start(Content(), why_not).release();
+    skip_reason_ = new std::string(why_not);
+  }
+  static void TearDownTestSuite() {
+    delete peer_;
+    peer_ = nullptr;
+    delete skip_reason_;
+  }
+
+  void SetUp() override {
+    if (peer_ == nullptr) GTEST_SKIP() << *skip_reason_;
+    ASSERT_TRUE(peer_->namespaces().LeavesThroughOwnVeth(kPeerAddress));
+  }
+  void TearDown() override { ::unsetenv("HOSTLORE_AUTH_FILE"); }
+
+  // Runs `work` in the client namespace with a fresh scan state whose
+  // network platform presents `user`'s credentials.
+  void AsUser(const std::string& user, const std::string& password,
+              const std::function<void(ScanState&)>& work) {
+    ::setenv("HOSTLORE_AUTH_FILE", peer_->AuthFile(user, password).c_str(), 1);
+    ASSERT_TRUE(peer_->namespaces().InClient([&] {
+      ScanState state;
+      state.platform = MakeNetworkPlatform();
+      state.TargetAddress = peer_->address();
+      state.TargetName = "PEER";
+      state.TempDir = temp_.path().string();
+      work(state);
+    }));
+  }
+  void AsAdmin(const std::function<void(ScanState&)>& work) {
+    AsUser(kAdminUser, kAdminPassword, work);
+  }
+
+  static SambaPeer* peer_;
+  static std::string* skip_reason_;
+  test::TempFolder temp_;
+};
+
+SambaPeer* SmbBackendTest::peer_ = nullptr;
+std::string* SmbBackendTest::skip_reason_ = nullptr;
+
+TEST_F(SmbBackendTest, ValuesComeRawWithTheirTypesAndAMissingOneIsNotFound) {
+  AsAdmin([&](ScanState& state) {
+    auto root = state.platform.registry->Connect(peer_->address(), Hive::kLocalMachine);
+    ASSERT_TRUE(root.ok()) << root.status().description();
+    auto key = root.value()->OpenKey("software\\hostlore\\values", reg::kAllSpecificRights);
+    ASSERT_TRUE(key.ok()) << key.status().description();
+    RegistryKey& k = *key.value();
+
+    const Result<RegistryValue> text = k.QueryValue("TEXT");
+    ASSERT_TRUE(text.ok());
+    EXPECT_EQ(text->type, reg::kSz);
+    EXPECT_EQ(text->data, Units("plain text") + std::string(2, '\0'));
+    EXPECT_EQ(k.QueryValue("Expand")->type, reg::kExpandSz);
+    EXPECT_EQ(k.QueryValue("Expand")->data, Units("%SR%") + std::string(2, '\0'));
+    EXPECT_EQ(k.QueryValue("Multi")->type, reg::kMultiSz);
+    EXPECT_EQ(k.QueryValue("Multi")->data, Units("a") + std::string(2, '\0') + Units("bc") +
+                                              std::string(4, '\0'));
+    EXPECT_EQ(k.QueryValue("Number")->type, reg::kDword);
+    EXPECT_EQ(k.QueryValue("Number")->data, std::string("\x2a\0\0\0", 4));
+    EXPECT_EQ(k.QueryValue("Blob")->type, reg::kBinary);
+    EXPECT_EQ(k.QueryValue("Blob")->data, "\x01\x02\xff");
+    EXPECT_EQ(k.QueryValue("Absent").status().number(), win32::kFileNotFound);
+    EXPECT_EQ(root.value()->OpenKey("Software\\Hostlore\\Nowhere", 0x3F).status().number(),
+              win32::kFileNotFound);
+
+    int32_t type = -1;
+    EXPECT_EQ(ReadRegValue(state, peer_->address(), Hive::kLocalMachine,
+                           "Software\\Hostlore\\Values", "Multi", type),
+              std::string("a bc \0", 6));  // the walk copies the final NUL
+    EXPECT_EQ(type, 7);
+    EXPECT_EQ(ReadRegValue(state, peer_->address(), Hive::kLocalMachine,
+                           "Software\\Hostlore\\Values", "Number", type),
+              "");
+    EXPECT_EQ(type, 4);
+    EXPECT_EQ(ReadRegValue(state, peer_->address(), Hive::kLocalMachine,
+                           "Software\\Hostlore\\Values", "Absent", type),
+              "");
+    EXPECT_EQ(type, 0);
+  });
+}
+
+TEST_F(SmbBackendTest, SubkeysComeInCreationOrderAndHkuIsReadable) {
+  AsAdmin([&](ScanState& state) {
+    std::vector<std::string> subkeys;
+    EnumRegKeys(state, peer_->address(), Hive::kLocalMachine, "Software\\Hostlore\\Order",
+                subkeys);
+    EXPECT_EQ(subkeys, (std::vector<std::string>{"Zulu", "Alpha", "Mike"}));
+
+    std::vector<std::string> users;
+    EnumRegKeys(state, peer_->address(), Hive::kUsers, "", users);
+    EXPECT_NE(std::find(users.begin(), users.end(), ".DEFAULT"), users.end());
+    int32_t type = 0;
+    EXPECT_EQ(ReadRegValue(state, peer_->address(), Hive::kUsers,
+                           ".DEFAULT\\Control Panel\\International", "iCountry", type),
+              "49");
+  });
+}
+
+TEST_F(SmbBackendTest, AccessCheckPassesForTheAdministratorOnly) {
+  int32_t type = 0;
+  AsAdmin([&](ScanState& state) {
+    EXPECT_EQ(ReadRegValue(state, peer_->address(), Hive::kLocalMachine, kVersionKey,
+                           "currentversion", type),
+              "6.1");
+  });
+  AsUser(kPlainUser, kPlainPassword, [&](ScanState& state) {
+    auto root = state.platform.registry->Connect(peer_->address(), Hive::kLocalMachine);
+    ASSERT_TRUE(root.ok()) << root.status().description();
+    EXPECT_EQ(root.value()->OpenKey(kVersionKey, reg::kAllSpecificRights).status().number(),
+              win32::kAccessDenied);
+    EXPECT_TRUE(root.value()->OpenKey(kVersionKey, reg::kEnumerateSubKeys).ok());
+    EXPECT_EQ(ReadRegValue(state, peer_->address(), Hive::kLocalMachine, kVersionKey,
+                           "currentversion", type),
+              "");
+  });
+}
+
+TEST_F(SmbBackendTest, ServiceListNamesEveryServiceInEnumerationOrder) {
+  AsAdmin([&](ScanState& state) {
+    ListServices(state, ServiceReport::kLog);
+    EXPECT_EQ(state.ServicesList.rfind("hlsvc1^hlsvc2^", 0), 0u) << state.ServicesList;
+    EXPECT_NE(state.ServicesList.find("^Remote Registry Service"), std::string::npos);
+    EXPECT_NE(state.ServicesList.back(), '^');
+
+    auto manager = state.platform.services->Open(peer_->address());
+    ASSERT_TRUE(manager.ok());
+    const ServiceSizeQuery size = manager.value()->QuerySize();
+    EXPECT_EQ(size.error, win32::kMoreData);
+    // Too small a buffer is refused with "more data", as on Windows.
+    EXPECT_EQ(manager.value()->ListDisplayNames(36).status().number(), win32::kMoreData);
+  });
+}
+
+TEST_F(SmbBackendTest, SharesReportTheirVolumeAndAnAbsentShareFails) {
+  AsAdmin([&](ScanState& state) {
+    Result<DiskSpace> c = state.platform.shares->FreeSpace(peer_->address(), "C$");
+    ASSERT_TRUE(c.ok()) << c.status().description();
+    EXPECT_EQ(c->total, 1000000ull * 1024);
+    EXPECT_EQ(c->total_free, 250000ull * 1024);
+    Result<DiskSpace> d = state.platform.shares->FreeSpace(peer_->address(), "d$");
+    ASSERT_TRUE(d.ok());
+    EXPECT_EQ(d->total, 2000ull * 1024);
+    Result<DiskSpace> e = state.platform.shares->FreeSpace(peer_->address(), "e$");
+    EXPECT_FALSE(e.ok());
+    EXPECT_EQ(e.status().number(), kBadNetName);
+  });
+}
+
+TEST_F(SmbBackendTest, AWrongPasswordGivesEmptyValuesAndNoServices) {
+  AsUser(kAdminUser, "not-the-password", [&](ScanState& state) {
+    int32_t type = -1;
+    EXPECT_EQ(ReadRegValue(state, peer_->address(), Hive::kLocalMachine, kVersionKey,
+                           "currentversion", type),
+              "");
+    EXPECT_EQ(type, 0);
+    auto root = state.platform.registry->Connect(peer_->address(), Hive::kLocalMachine);
+    EXPECT_EQ(root.status().number(), win32::kAccessDenied);
+    EXPECT_EQ(root.status().description().find("not-the-password"), std::string::npos);
+    ListServices(state, ServiceReport::kLog);
+    EXPECT_EQ(state.ServicesList, "");
+    EXPECT_FALSE(state.platform.shares->FreeSpace(peer_->address(), "C$").ok());
+  });
+}
+
+TEST_F(SmbBackendTest, AnAuthFileOthersMayReadIsRefused) {
+  const std::string path = peer_->AuthFile(kAdminUser, kAdminPassword);
+  std::filesystem::permissions(path, std::filesystem::perms::others_read,
+                               std::filesystem::perm_options::add);
+  ::setenv("HOSTLORE_AUTH_FILE", path.c_str(), 1);
+  Platform platform = MakeNetworkPlatform();
+  auto root = platform.registry->Connect(peer_->address(), Hive::kLocalMachine);
+  ASSERT_FALSE(root.ok());
+  EXPECT_NE(root.status().description().find("readable by group or others"), std::string::npos);
+  EXPECT_EQ(root.status().description().find(kAdminPassword), std::string::npos);
+}
+
+// A peer of its own, since these end it.
+class SmbPeerLossTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string why_not;
+    peer_ = SambaPeer::Start(Content(), why_not);
+    if (!peer_) GTEST_SKIP() << why_not;
+    ::setenv("HOSTLORE_AUTH_FILE", peer_->AuthFile(kAdminUser, kAdminPassword).c_str(), 1);
+  }
+  void TearDown() override { ::unsetenv("HOSTLORE_AUTH_FILE"); }
+
+  // Reads values, calls `lose` mid-run, reads on: every later read is empty
+  // and the reads after the first failure cost nothing.
+  void ReadAcross(const std::function<void()>& lose, Clock::duration first_failure_bound) {
+    test::TempFolder temp;
+    ASSERT_TRUE(peer_->namespaces().InClient([&] {
+      ScanState state;
+      state.platform = MakeNetworkPlatform();
+      state.TempDir = temp.path().string();
+      int32_t type = 0;
+      const auto read = [&] {
+        return ReadRegValue(state, peer_->address(), Hive::kLocalMachine,
+                            "Software\\Hostlore\\Values", "Text", type);
+      };
+      ASSERT_EQ(read(), "plain text");
+      lose();
+      const auto lost_at = Clock::now();
+      EXPECT_EQ(read(), "");
+      EXPECT_LT(Clock::now() - lost_at, first_failure_bound);
+      EXPECT_FALSE(state.platform.registry->Connect(peer_->address(), Hive::kLocalMachine).ok());
+      const auto after = Clock::now();
+      for (int i = 0; i < 20; ++i) EXPECT_EQ(read(), "");
+      std::vector<std::string> subkeys;
+      EnumRegKeys(state, peer_->address(), Hive::kLocalMachine, "Software\\Hostlore\\Order",
+                  subkeys);
+      EXPECT_TRUE(subkeys.empty());
+      ListServices(state, ServiceReport::kLog);
+      EXPECT_EQ(state.ServicesList, "");
+      EXPECT_LT(Clock::now() - after, std::chrono::seconds(1));
+    }));
+  }
+
+  std::unique_ptr<SambaPeer> peer_;
+};
+
+TEST_F(SmbPeerLossTest, APeerKilledMidRunEndsReadsAtOnce) {
+  ReadAcross([&] { peer_->Kill(); }, std::chrono::seconds(2));
+}
+
+TEST_F(SmbPeerLossTest, APeerThatStopsAnsweringCostsOneBoundedWait) {
+  // Frozen, not dead: the connection stays up and nothing answers, so the
+  // read waits out the request time-out once.
+  ReadAcross([&] { peer_->Freeze(); }, std::chrono::milliseconds(kSmbRequestTimeoutMs + 2000));
+}
+
+}  // namespace
+}  // namespace hostlore::testing
