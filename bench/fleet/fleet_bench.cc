@@ -1,0 +1,154 @@
+// hostlore-fleet over a generated lab: wall time against the bound that the
+// echo wait sets, and the agents' peak memory.
+//
+//   fleet_bench [COMPUTERS [JOBS]]      (default 10000 computers, 256 jobs)
+//
+// Every tenth computer answers (a copy of lab/pc042.json under its own name);
+// the others do not ("echo": "timeout"), and each of those holds its job for
+// the full 2 s echo wait. So no schedule can beat
+//     bound = not answering x 2 s / jobs,
+// and the benchmark reports how close the fleet comes, once into a SQLite
+// file and once into a throwaway PostgreSQL (skipped, with the reason, when
+// PostgreSQL cannot run here).
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "db/postgres_server.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void ReplaceAll(std::string& text, const std::string& from, const std::string& to) {
+  for (size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size()) text.replace(at, from.size(), to);
+}
+
+// Writes the lab and the target list; files are backdated so that the lab
+// counts as settled and the agents may use its index.
+void GenerateLab(const fs::path& lab, const fs::path& list, int computers) {
+  fs::create_directories(lab);
+  const std::string sample = ReadFile(std::string(HOSTLORE_SOURCE_DIR) + "/lab/pc042.json");
+  std::ofstream targets(list);
+  const auto past = fs::file_time_type::clock::now() - std::chrono::minutes(10);
+  for (int i = 0; i < computers; ++i) {
+    char name[16];
+    std::snprintf(name, sizeof name, "FB%05d", i);
+    const std::string address = "10." + std::to_string(i >> 16) + "." + std::to_string((i >> 8) & 255) + "." +
+                                std::to_string(i & 255);
+    std::string json;
+    if (i % 10 == 0) {
+      json = sample;
+      ReplaceAll(json, "PC042", name);
+      ReplaceAll(json, "pc042", name);
+      ReplaceAll(json, "192.0.2.42", address);
+    } else {
+      json = std::string(R"({"names": [")") + name + R"("], "address": ")" + address + R"(", "echo": "timeout"})";
+    }
+    const fs::path file = lab / (std::string(name) + ".json");
+    std::ofstream(file) << json;
+    fs::last_write_time(file, past);
+    targets << name << "\n";
+  }
+  fs::last_write_time(lab, past);
+}
+
+struct Outcome {
+  double wall_s = 0;
+  double cpu_s = 0;  // the runner and all agents, user + system
+  int exit_status = -1;
+  std::map<std::string, int> outcomes;
+  long peak_rss_kb = 0;
+};
+
+double CpuSeconds(const rusage& usage) {
+  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+Outcome RunFleet(const fs::path& work, const std::string& server, const fs::path& list, int jobs) {
+  const fs::path report = work / "report.json";
+  const std::string command = std::string(HOSTLORE_FLEET_PATH) + " --plain --jobs " + std::to_string(jobs) +
+                              " --report " + report.string() + " '" + server + "' @" + list.string() +
+                              " > " + (work / "fleet.out").string() + " 2>&1";
+  rusage before{};
+  ::getrusage(RUSAGE_CHILDREN, &before);
+  const auto start = std::chrono::steady_clock::now();
+  const int status = std::system(command.c_str());
+  Outcome outcome;
+  outcome.wall_s = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  rusage after{};
+  ::getrusage(RUSAGE_CHILDREN, &after);
+  outcome.cpu_s = CpuSeconds(after) - CpuSeconds(before);
+  outcome.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  const nlohmann::json written = nlohmann::json::parse(ReadFile(report), nullptr, false);
+  if (written.is_discarded()) return outcome;
+  for (const nlohmann::json& row : written["targets"]) {
+    ++outcome.outcomes[row["outcome"].get<std::string>()];
+    outcome.peak_rss_kb = std::max(outcome.peak_rss_kb, row["peak_rss_kb"].get<long>());
+  }
+  return outcome;
+}
+
+void Report(const char* engine, const Outcome& outcome, int jobs) {
+  const int silent = outcome.outcomes.count("not answering") ? outcome.outcomes.at("not answering") : 0;
+  const double bound = silent * 2.0 / jobs;
+  std::printf("%s: %.1f s wall, bound %.1f s (%d not answering x 2 s / %d jobs), ratio %.2f (goal <= 1.20)\n",
+              engine, outcome.wall_s, bound, silent, jobs, bound > 0 ? outcome.wall_s / bound : 0.0);
+  std::printf("  exit status %d; outcomes:", outcome.exit_status);
+  for (const auto& [name, count] : outcome.outcomes) std::printf(" %s %d;", name.c_str(), count);
+  std::printf("\n  CPU (runner and agents) %.1f s; agents' peak RSS %.1f MB (goal <= 16 MB)\n", outcome.cpu_s,
+              static_cast<double>(outcome.peak_rss_kb) / 1024);
+  std::fflush(stdout);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int computers = argc > 1 ? std::atoi(argv[1]) : 10000;
+  const int jobs = argc > 2 ? std::atoi(argv[2]) : 256;
+  if (computers <= 0 || jobs <= 0) {
+    std::fprintf(stderr, "usage: fleet_bench [COMPUTERS [JOBS]]\n");
+    return 2;
+  }
+  std::string templ = (fs::temp_directory_path() / "hostlore-fleet-bench-XXXXXX").string();
+  if (::mkdtemp(templ.data()) == nullptr) return 1;
+  const fs::path work = templ;
+  // The lab index goes with the benchmark's own files, not the user's cache.
+  ::setenv("XDG_CACHE_HOME", (work / "cache").c_str(), 1);
+  ::setenv("HOSTLORE_LAB", (work / "lab").c_str(), 1);
+  ::setenv("Temp", work.c_str(), 1);
+
+  const auto generate_start = std::chrono::steady_clock::now();
+  GenerateLab(work / "lab", work / "targets.txt", computers);
+  std::printf("lab of %d computers generated in %.1f s\n", computers,
+              std::chrono::duration<double>(std::chrono::steady_clock::now() - generate_start).count());
+
+  Report("SQLite", RunFleet(work, "sqlite:" + (work / "inventory.db").string(), work / "targets.txt", jobs), jobs);
+  if (hostlore::test::PostgresServer* server = hostlore::test::PostgresServer::Shared()) {
+    Report("PostgreSQL", RunFleet(work, server->CreateDatabase(), work / "targets.txt", jobs), jobs);
+  } else {
+    std::printf("PostgreSQL skipped: %s\n", hostlore::test::PostgresServer::SkipReason().c_str());
+  }
+  std::error_code ignored;
+  fs::remove_all(work, ignored);
+  return 0;
+}
