@@ -1,0 +1,97 @@
+#include "platform/tcp_relay.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstring>
+
+namespace hostlore::testing {
+namespace {
+
+sockaddr_in SocketAddress(const Ipv4Address& address, uint16_t port) {
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(port);
+  std::memcpy(&a.sin_addr, address.data(), 4);
+  return a;
+}
+
+}  // namespace
+
+int ListenOn(const Ipv4Address& address, uint16_t port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  const int on = 1;
+  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  const sockaddr_in a = SocketAddress(address, port);
+  if (::bind(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0 || ::listen(fd, 16) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+TcpRelay::TcpRelay(int listen_fd, const Ipv4Address& target, uint16_t port,
+                   std::chrono::microseconds delay_each_way)
+    : listen_fd_(listen_fd), target_(target), port_(port), delay_(delay_each_way) {
+  acceptor_ = std::thread([this] { Accept(); });
+}
+
+TcpRelay::~TcpRelay() {
+  stop_ = true;
+  acceptor_.join();
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (int fd : sockets_) ::shutdown(fd, SHUT_RDWR);
+  }
+  for (std::thread& pump : pumps_) pump.join();
+  for (int fd : sockets_) ::close(fd);
+  ::close(listen_fd_);
+}
+
+void TcpRelay::Accept() {
+  while (!stop_) {
+    pollfd p{listen_fd_, POLLIN, 0};
+    if (::poll(&p, 1, 50) <= 0) continue;
+    const int client = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
+    if (client < 0) continue;
+    const int server = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const sockaddr_in a = SocketAddress(target_, port_);
+    if (server < 0 || ::connect(server, reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0) {
+      ::close(client);
+      if (server >= 0) ::close(server);
+      continue;
+    }
+    const int on = 1;
+    ::setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    ::setsockopt(server, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    std::lock_guard<std::mutex> lock(mutex_);
+    sockets_.push_back(client);
+    sockets_.push_back(server);
+    pumps_.emplace_back([this, client, server] { Pump(client, server); });
+    pumps_.emplace_back([this, client, server] { Pump(server, client); });
+  }
+}
+
+void TcpRelay::Pump(int from, int to) {
+  char buffer[65536];
+  for (;;) {
+    const ssize_t n = ::read(from, buffer, sizeof buffer);
+    if (n <= 0) break;
+    ++chunks_;
+    if (delay_.count() > 0) std::this_thread::sleep_for(delay_);
+    size_t done = 0;
+    while (done < static_cast<size_t>(n)) {
+      const ssize_t w = ::write(to, buffer + done, static_cast<size_t>(n) - done);
+      if (w <= 0) break;
+      done += static_cast<size_t>(w);
+    }
+  }
+  ::shutdown(to, SHUT_WR);
+}
+
+}  // namespace hostlore::testing
