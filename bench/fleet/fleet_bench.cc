@@ -1,7 +1,9 @@
 // hostlore-fleet over a generated lab: wall time against the bound that the
 // echo wait sets, and the agents' peak memory.
 //
-//   fleet_bench [COMPUTERS [JOBS]]      (default 10000 computers, 256 jobs)
+//   fleet_bench [COMPUTERS [JOBS [ENGINES]]]
+//
+// Defaults: 10000 computers, 256 jobs, ENGINES "sqlite,postgresql".
 //
 // Every tenth computer answers (a copy of lab/pc042.json under its own name);
 // the others do not ("echo": "timeout"), and each of those holds its job for
@@ -99,6 +101,8 @@ Outcome RunFleet(const fs::path& work, const std::string& server, const fs::path
   ::getrusage(RUSAGE_CHILDREN, &after);
   outcome.cpu_s = CpuSeconds(after) - CpuSeconds(before);
   outcome.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  fs::copy_file(report, fs::temp_directory_path() / "hostlore-fleet-bench-last.json",
+                fs::copy_options::overwrite_existing);
   const nlohmann::json written = nlohmann::json::parse(ReadFile(report), nullptr, false);
   if (written.is_discarded()) return outcome;
   for (const nlohmann::json& row : written["targets"]) {
@@ -125,8 +129,9 @@ void Report(const char* engine, const Outcome& outcome, int jobs) {
 int main(int argc, char** argv) {
   const int computers = argc > 1 ? std::atoi(argv[1]) : 10000;
   const int jobs = argc > 2 ? std::atoi(argv[2]) : 256;
+  const std::string engines = argc > 3 ? argv[3] : "sqlite,postgresql";
   if (computers <= 0 || jobs <= 0) {
-    std::fprintf(stderr, "usage: fleet_bench [COMPUTERS [JOBS]]\n");
+    std::fprintf(stderr, "usage: fleet_bench [COMPUTERS [JOBS [sqlite,postgresql]]]\n");
     return 2;
   }
   std::string templ = (fs::temp_directory_path() / "hostlore-fleet-bench-XXXXXX").string();
@@ -142,9 +147,20 @@ int main(int argc, char** argv) {
   std::printf("lab of %d computers generated in %.1f s\n", computers,
               std::chrono::duration<double>(std::chrono::steady_clock::now() - generate_start).count());
 
-  Report("SQLite", RunFleet(work, "sqlite:" + (work / "inventory.db").string(), work / "targets.txt", jobs), jobs);
-  if (hostlore::test::PostgresServer* server = hostlore::test::PostgresServer::Shared()) {
-    Report("PostgreSQL", RunFleet(work, server->CreateDatabase(), work / "targets.txt", jobs), jobs);
+  if (engines.find("sqlite") != std::string::npos) {
+    Report("SQLite", RunFleet(work, "sqlite:" + (work / "inventory.db").string(), work / "targets.txt", jobs), jobs);
+  }
+  if (engines.find("postgresql") == std::string::npos) {
+    // not asked for
+  } else if (hostlore::test::PostgresServer* server = hostlore::test::PostgresServer::Shared()) {
+    // A server database gets its tables from hostlore-db, as a user would.
+    const std::string database = server->CreateDatabase();
+    const std::string init = std::string(HOSTLORE_DB_TOOL_PATH) + " init '" + database + "' > /dev/null";
+    if (database.empty() || std::system(init.c_str()) != 0) {
+      std::printf("PostgreSQL skipped: the database could not be prepared\n");
+    } else {
+      Report("PostgreSQL", RunFleet(work, database, work / "targets.txt", jobs), jobs);
+    }
   } else {
     std::printf("PostgreSQL skipped: %s\n", hostlore::test::PostgresServer::SkipReason().c_str());
   }
