@@ -174,12 +174,14 @@ class ScriptedTransport final : public PduTransport {
     return Status::Ok();
   }
   Status Read(size_t count, std::string& out) override {
+    ++reads;
     if (count > replies_.size()) return Status::Failure(53, "peer gone");
     out = replies_.substr(0, count);
     replies_.erase(0, count);
     return Status::Ok();
   }
   std::vector<std::string> written;
+  int reads = 0;
 
  private:
   std::string replies_;
@@ -223,6 +225,41 @@ TEST(RpcChannel, LargeRequestsGoInServerSizedFragments) {
   ASSERT_TRUE(channel.value()->Call(1, std::string(3000, 'q')).ok());
   ASSERT_EQ(seen->written.size(), 1u + 3u);
   for (const std::string& fragment : seen->written) EXPECT_LE(fragment.size(), 1024u);
+}
+
+TEST(RpcChannel, ABatchIsOneWriteAndOneReadPerResponsePlusOne) {
+  std::string script = Pdu(ptype::kBindAck, 3, 1, BindAckBody(kMaxFragment, 0));
+  script += Pdu(ptype::kResponse, 3, 2, ResponseBody("first"));
+  script += Pdu(ptype::kFault, 3, 3, FaultBody(0x1C010002));
+  script += Pdu(ptype::kResponse, kFirstFragment, 4, ResponseBody("two "));
+  script += Pdu(ptype::kResponse, kLastFragment, 4, ResponseBody("pieces"));
+  script += Pdu(ptype::kResponse, 3, 5, ResponseBody("after"));
+  auto transport = std::make_unique<ScriptedTransport>(script);
+  ScriptedTransport* seen = transport.get();
+  auto channel = RpcChannel::Bind(std::move(transport), kWinreg);
+  ASSERT_TRUE(channel.ok());
+  const int reads_before = seen->reads;
+  std::vector<Result<std::string>> results =
+      channel.value()->CallBatch({{9, "a"}, {9, "b"}, {9, "c"}});
+  ASSERT_EQ(results.size(), 3u);
+  EXPECT_EQ(results[0].value(), "first");
+  EXPECT_EQ(results[1].status().number(), 0x1C010002);
+  EXPECT_EQ(results[2].value(), "two pieces");
+  EXPECT_EQ(seen->written.size(), 2u);  // the bind, then the whole batch at once
+  EXPECT_EQ(seen->reads - reads_before, 4 + 1);  // four fragments
+  EXPECT_EQ(channel.value()->Call(9, "d").value(), "after");
+}
+
+TEST(RpcChannel, ABatchCutShortBreaksTheChannel) {
+  std::string script = Pdu(ptype::kBindAck, 3, 1, BindAckBody(kMaxFragment, 0));
+  script += Pdu(ptype::kResponse, 3, 2, ResponseBody("only one"));
+  auto channel = RpcChannel::Bind(std::make_unique<ScriptedTransport>(script), kWinreg);
+  ASSERT_TRUE(channel.ok());
+  std::vector<Result<std::string>> results = channel.value()->CallBatch({{9, "a"}, {9, "b"}});
+  ASSERT_EQ(results.size(), 2u);
+  EXPECT_FALSE(results[0].ok());  // its read took the missing next header too
+  EXPECT_FALSE(results[1].ok());
+  EXPECT_TRUE(channel.value()->broken());
 }
 
 }  // namespace

@@ -159,9 +159,31 @@ Result<std::string> DecodeEnumKey(std::string_view stub) {
   return Utf16ToUtf8(Utf16LeBytesToUnits(WithoutTrailingNuls(std::move(units))));
 }
 
+std::vector<Result<std::string>> WinregClient::Exchange(
+    std::vector<rpc::RpcChannel::Request> requests) {
+  const size_t closes = pending_closes_.size();
+  std::vector<rpc::RpcChannel::Request> all;
+  for (const rpc::ContextHandle& key : pending_closes_) {
+    all.push_back({opnum::kCloseKey, EncodeCloseKey(key)});
+  }
+  pending_closes_.clear();
+  for (auto& request : requests) all.push_back(std::move(request));
+  std::vector<Result<std::string>> results =
+      all.size() == 1 ? std::vector<Result<std::string>>{channel_->Call(all[0].opnum, all[0].stub)}
+                      : channel_->CallBatch(all);
+  results.erase(results.begin(), results.begin() + static_cast<std::ptrdiff_t>(closes));
+  return results;
+}
+
+Result<std::string> WinregClient::Exchange(uint16_t op, std::string stub) {
+  std::vector<rpc::RpcChannel::Request> one;
+  one.push_back({op, std::move(stub)});
+  return std::move(Exchange(std::move(one)).front());
+}
+
 Result<rpc::ContextHandle> WinregClient::OpenHive(Hive hive, uint32_t access) {
   const uint16_t op = hive == Hive::kUsers ? opnum::kOpenHKU : opnum::kOpenHKLM;
-  Result<std::string> reply = channel_->Call(op, EncodeOpenHive(access));
+  Result<std::string> reply = Exchange(op, EncodeOpenHive(access));
   if (!reply.ok()) return reply.status();
   return DecodeHandleReply(reply.value());
 }
@@ -170,10 +192,30 @@ Result<rpc::ContextHandle> WinregClient::OpenKey(const rpc::ContextHandle& paren
                                                  std::string_view path, uint32_t access) {
   Result<std::string> request = EncodeOpenKey(parent, path, access);
   if (!request.ok()) return request.status();
-  Result<std::string> reply = channel_->Call(opnum::kOpenKey, request.value());
+  Result<std::string> reply = Exchange(opnum::kOpenKey, std::move(request).value());
   if (!reply.ok()) return reply.status();
   return DecodeHandleReply(reply.value());
 }
+
+namespace {
+
+// A value from a QueryValue reply, or the size it needs (0: none).
+Result<RegistryValue> ValueFromReply(const Result<std::string>& reply, uint32_t buffer,
+                                     uint32_t& size_needed) {
+  size_needed = 0;
+  if (!reply.ok()) return reply.status();
+  Result<QueryValueReply> decoded = DecodeQueryValue(reply.value());
+  if (!decoded.ok()) return decoded.status();
+  if (decoded->status == win32::kMoreData && decoded->size_needed > buffer &&
+      decoded->size_needed <= rpc::kMaxResponseStub / 2) {
+    size_needed = decoded->size_needed;
+    return Win32Failure(win32::kMoreData, "registry value");
+  }
+  if (decoded->status != 0) return Win32Failure(decoded->status, "registry value");
+  return std::move(decoded->value);
+}
+
+}  // namespace
 
 Result<RegistryValue> WinregClient::QueryValue(const rpc::ContextHandle& key,
                                                std::string_view name) {
@@ -182,29 +224,57 @@ Result<RegistryValue> WinregClient::QueryValue(const rpc::ContextHandle& key,
   for (int attempt = 0; attempt < 2; ++attempt) {
     Result<std::string> request = EncodeQueryValue(key, name, buffer);
     if (!request.ok()) return request.status();
-    Result<std::string> reply = channel_->Call(opnum::kQueryValue, request.value());
-    if (!reply.ok()) return reply.status();
-    Result<QueryValueReply> decoded = DecodeQueryValue(reply.value());
-    if (!decoded.ok()) return decoded.status();
-    if (decoded->status == win32::kMoreData && decoded->size_needed > buffer &&
-        decoded->size_needed <= rpc::kMaxResponseStub / 2) {
-      buffer = decoded->size_needed;
-      continue;
-    }
-    if (decoded->status != 0) return Win32Failure(decoded->status, "registry value");
-    return std::move(decoded->value);
+    uint32_t size_needed = 0;
+    Result<RegistryValue> value =
+        ValueFromReply(Exchange(opnum::kQueryValue, std::move(request).value()), buffer,
+                       size_needed);
+    if (size_needed == 0) return value;
+    buffer = size_needed;
   }
   return Win32Failure(win32::kMoreData, "registry value keeps growing");
 }
 
+std::vector<Result<RegistryValue>> WinregClient::QueryValues(
+    const rpc::ContextHandle& key, const std::vector<std::string>& names) {
+  std::vector<rpc::RpcChannel::Request> requests;
+  std::vector<Result<RegistryValue>> values;
+  for (const std::string& name : names) {
+    Result<std::string> request = EncodeQueryValue(key, name, kValueBuffer);
+    // A name that cannot be encoded is asked alone, to fail alone.
+    requests.push_back({opnum::kQueryValue, request.ok() ? std::move(request).value()
+                                                         : std::string()});
+  }
+  std::vector<Result<std::string>> replies = Exchange(std::move(requests));
+  for (size_t i = 0; i < names.size(); ++i) {
+    uint32_t size_needed = 0;
+    Result<RegistryValue> value = ValueFromReply(replies[i], kValueBuffer, size_needed);
+    if (size_needed != 0) value = QueryValue(key, names[i]);
+    values.push_back(std::move(value));
+  }
+  return values;
+}
+
 Result<std::string> WinregClient::EnumKey(const rpc::ContextHandle& key, uint32_t index) {
-  Result<std::string> reply = channel_->Call(opnum::kEnumKey, EncodeEnumKey(key, index));
+  Result<std::string> reply = Exchange(opnum::kEnumKey, EncodeEnumKey(key, index));
   if (!reply.ok()) return reply.status();
   return DecodeEnumKey(reply.value());
 }
 
+std::vector<Result<std::string>> WinregClient::EnumKeys(const rpc::ContextHandle& key,
+                                                        uint32_t first, uint32_t count) {
+  std::vector<rpc::RpcChannel::Request> requests;
+  for (uint32_t i = 0; i < count; ++i) {
+    requests.push_back({opnum::kEnumKey, EncodeEnumKey(key, first + i)});
+  }
+  std::vector<Result<std::string>> names;
+  for (Result<std::string>& reply : Exchange(std::move(requests))) {
+    names.push_back(reply.ok() ? DecodeEnumKey(reply.value()) : Result<std::string>(reply.status()));
+  }
+  return names;
+}
+
 Status WinregClient::CloseKey(const rpc::ContextHandle& key) {
-  Result<std::string> reply = channel_->Call(opnum::kCloseKey, EncodeCloseKey(key));
+  Result<std::string> reply = Exchange(opnum::kCloseKey, EncodeCloseKey(key));
   if (!reply.ok()) return reply.status();
   return DecodeHandleReply(reply.value()).status();
 }

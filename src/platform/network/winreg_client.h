@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/network/ndr.h"
 #include "platform/network/rpc_channel.h"
@@ -68,10 +69,28 @@ class WinregClient {
   Result<std::string> EnumKey(const rpc::ContextHandle& key, uint32_t index);
   Status CloseKey(const rpc::ContextHandle& key);
 
+  // The values `names` of one open key, queried in one exchange.
+  std::vector<Result<RegistryValue>> QueryValues(const rpc::ContextHandle& key,
+                                                 const std::vector<std::string>& names);
+  // Subkeys `first` to `first + count - 1`, in one exchange.
+  std::vector<Result<std::string>> EnumKeys(const rpc::ContextHandle& key, uint32_t first,
+                                            uint32_t count);
+  // Closes `key` with the next exchange instead of one of its own.
+  void CloseLater(const rpc::ContextHandle& key) { pending_closes_.push_back(key); }
+  // Sends the closes put off so far.
+  void FlushCloses() {
+    if (!pending_closes_.empty()) Exchange(std::vector<rpc::RpcChannel::Request>{});
+  }
+
   const rpc::RpcChannel& channel() const { return *channel_; }
 
  private:
+  // Every exchange goes through here, led by the closes put off so far.
+  std::vector<Result<std::string>> Exchange(std::vector<rpc::RpcChannel::Request> requests);
+  Result<std::string> Exchange(uint16_t opnum, std::string stub);
+
   std::unique_ptr<rpc::RpcChannel> channel_;
+  std::vector<rpc::ContextHandle> pending_closes_;
 };
 
 }  // namespace hostlore::winreg
