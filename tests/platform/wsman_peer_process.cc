@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -53,7 +54,13 @@ std::unique_ptr<WsmanPeerProcess> WsmanPeerProcess::Start(const WsmanPeerOptions
     args.insert(args.end(), {"--stop-after", std::to_string(options.stop_after)});
   }
   if (!options.log.empty()) args.insert(args.end(), {"--log", options.log});
-  const std::string errors = options.computer + ".peer-errors";
+  // The peer's standard error goes to a file of its own in the temporary
+  // folder (never beside the lab file, which may be in the source tree).
+  static int started = 0;
+  const std::string errors = (std::filesystem::temp_directory_path() /
+                              ("wsman-peer-" + std::to_string(::getpid()) + "-" +
+                               std::to_string(++started) + ".err"))
+                                 .string();
 
   int out[2];
   if (::pipe(out) != 0) {
@@ -82,8 +89,10 @@ std::unique_ptr<WsmanPeerProcess> WsmanPeerProcess::Start(const WsmanPeerOptions
     std::stringstream text;
     text << file.rdbuf();
     why_not = "the WS-Management peer did not start: " + text.str().substr(0, 400);
+    std::filesystem::remove(errors);
     return nullptr;
   }
+  std::filesystem::remove(errors);  // the running peer keeps writing to it unlinked
   peer->port_ = std::atoi(line.c_str() + 10);
   return peer;
 }
