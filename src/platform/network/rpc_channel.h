@@ -52,8 +52,11 @@ class RpcChannel {
   };
   // Makes several calls in one write, then reads their responses in order.
   // Each read takes the rest of one fragment together with the header of
-  // the next, so n one-fragment responses cost n + 1 reads instead of 2n.
-  // One result per request, as Call would give it.
+  // the next, so n one-fragment responses cost n + 1 transport reads
+  // instead of 2n. (On an SMB pipe each response is a message of its own
+  // and one SMB READ never crosses a message boundary, so there the saving
+  // is the writes: one instead of n.) One result per request, as Call
+  // would give it.
   std::vector<Result<std::string>> CallBatch(const std::vector<Request>& requests);
 
   bool broken() const { return !broken_.ok(); }

@@ -4,7 +4,8 @@
 // trips only, never a new session.
 //
 // Time bounds: every SMB request waits at most kSmbRequestTimeoutMs for its
-// answer; libsmbclient's TCP connect waits at most 20 s. The first failure
+// answer; the TCP connect is bounded by libsmbclient's own connect time-out
+// (not measured here: the tests' peers refuse or answer at once). The first failure
 // of the transport (time-out, reset, refused) marks the session down, and
 // every later call on it fails at once: a target that stops answering
 // mid-run costs one bounded wait, not one per value.
