@@ -238,6 +238,8 @@ Status RunFleet(const RunnerOptions& options, FleetState& state, FleetView& view
   if (signals.fd() < 0) return Status::Failure(errno, std::string("signalfd: ") + std::strerror(errno));
   state.started = Clock::now();
   Runner(options, state, view, *pipe.value(), *folders.value()).Run(signals);
+  // A late Ctrl-C must not end the runner before it prints the summary.
+  signals.Take();
   view.Close(state);
   return Status::Ok();
 }

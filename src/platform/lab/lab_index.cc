@@ -1,10 +1,12 @@
 #include "platform/lab/lab_index.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
@@ -90,15 +92,22 @@ std::optional<LabIndex> LabIndex::Open(const std::string& folder) {
   if (!text.starts_with(Header(folder, folder_info) + "\n")) return std::nullopt;
 
   const int64_t age = NowNanoseconds() - Nanoseconds(index_info.st_mtim);
-  if (age < 0 || age > ToNanoseconds(kRecheckAfter)) {
-    const int folder_fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder_fd < 0) return std::nullopt;
-    bool settled = false;
-    const bool unchanged = FilesUnchanged(folder_fd, text, settled);
-    ::close(folder_fd);
-    if (!unchanged || !settled) return std::nullopt;
-    ::utimensat(AT_FDCWD, path->c_str(), nullptr, 0);  // confirmed now
+  if (age >= 0 && age <= ToNanoseconds(kRecheckAfter)) return LabIndex(std::move(text));
+  // Due for its recheck. One process rechecks at a time; the others trust the
+  // index meanwhile rather than all stat-ing the folder at once.
+  const int lock_fd = ::open(path->c_str(), O_RDONLY | O_CLOEXEC);
+  if (lock_fd < 0) return std::nullopt;
+  if (::flock(lock_fd, LOCK_EX | LOCK_NB) != 0) {
+    ::close(lock_fd);
+    return errno == EWOULDBLOCK ? std::optional<LabIndex>(LabIndex(std::move(text))) : std::nullopt;
   }
+  const int folder_fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  bool settled = false;
+  const bool unchanged = folder_fd >= 0 && FilesUnchanged(folder_fd, text, settled);
+  if (folder_fd >= 0) ::close(folder_fd);
+  if (unchanged && settled) ::futimens(lock_fd, nullptr);  // confirmed now
+  ::close(lock_fd);  // releases the lock
+  if (!unchanged || !settled) return std::nullopt;
   return LabIndex(std::move(text));
 }
 

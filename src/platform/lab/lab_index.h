@@ -8,7 +8,8 @@
 //   removed or renamed change it), and
 // - it was checked against every file's size and modification time less than
 //   kRecheckAfter ago; an older index is rechecked with one stat per file and
-//   either confirmed or dropped.
+//   either confirmed or dropped. One process rechecks at a time (a lock on
+//   the index); the others go on with the index as it stands meanwhile.
 // An index is written only for a folder whose files are all at least
 // kSettleTime old, so that a file rewritten within the file system's clock
 // tick can never look unchanged. Tests that write a lab and load it at once
