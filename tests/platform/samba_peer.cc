@@ -143,7 +143,14 @@ bool SambaPeer::Launch(const SambaPeerContent& content, std::string& why_not) {
       net + "registry import " + (d / "content.reg").string(),
   };
   for (const std::string& command : commands) {
-    if (!RunQuietly(command)) {
+    // The accounts are the machine's: a test running alongside may be
+    // adding them at the same moment, so a failure is tried again.
+    bool done = false;
+    for (int attempt = 0; attempt < 5 && !done; ++attempt) {
+      if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(200));
+      done = RunQuietly(command);
+    }
+    if (!done) {
       why_not = "preparing the Samba peer failed: `" + command + "`";
       return false;
     }
