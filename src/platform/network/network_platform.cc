@@ -2,7 +2,6 @@
 
 #include "platform/network/icmp_echo.h"
 #include "platform/network/smb_backends.h"
-#include "platform/network/unavailable.h"
 #include "platform/network/wsman/winrm_wmi.h"
 
 namespace hostlore {
