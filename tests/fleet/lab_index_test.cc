@@ -7,6 +7,7 @@
 #include <chrono>
 #include <filesystem>
 
+#include "platform/lab/lab_index.h"
 #include "platform/lab/lab_platform.h"
 #include "support/test_support.h"
 
@@ -29,6 +30,13 @@ class LabIndexTest : public ::testing::Test {
   static void Backdate(const fs::path& path, std::chrono::minutes age) {
     fs::last_write_time(path, fs::file_time_type::clock::now() - age);
   }
+  // Enough further computers that the folder is worth an index.
+  void Crowd() {
+    for (size_t i = 0; i < kIndexMinFiles; ++i) {
+      const std::string n = std::to_string(i);
+      Computer("crowd" + n + ".json", "CROWD" + n, "198.51." + std::to_string(i / 250) + "." + std::to_string(i % 250 + 1));
+    }
+  }
   bool Resolves(const std::string& name) {
     Result<Platform> lab = MakeLabPlatform(lab_.path().string());
     return lab.ok() && lab->echo->Resolve(name).has_value();
@@ -47,6 +55,7 @@ class LabIndexTest : public ::testing::Test {
 };
 
 TEST_F(LabIndexTest, ASettledFolderGetsAnIndexThatAnswersLikeTheFiles) {
+  Crowd();
   Computer("a.json", "PC1", "192.0.2.1");
   Computer("b.json", "PC2", "192.0.2.2");
   EXPECT_TRUE(Resolves("pc1"));  // full load, writes the index
@@ -60,13 +69,18 @@ TEST_F(LabIndexTest, ASettledFolderGetsAnIndexThatAnswersLikeTheFiles) {
   EXPECT_FALSE(lab->echo->Resolve("a.json").has_value());
 }
 
-TEST_F(LabIndexTest, AFreshFolderIsAlwaysReadInFull) {
-  lab_.Write("a.json", R"({"names": ["PC1"], "address": "192.0.2.1"})");
+TEST_F(LabIndexTest, FreshOrSmallFoldersAreAlwaysReadInFull) {
+  Computer("a.json", "PC1", "192.0.2.1");
   EXPECT_TRUE(Resolves("PC1"));
-  EXPECT_TRUE(Indexes().empty());
+  EXPECT_TRUE(Indexes().empty());  // settled, but small
+  Crowd();
+  lab_.Write("b.json", R"({"names": ["PC2"], "address": "192.0.2.2"})");
+  EXPECT_TRUE(Resolves("PC2"));
+  EXPECT_TRUE(Indexes().empty());  // large, but b.json is fresh
 }
 
 TEST_F(LabIndexTest, ChangesToTheFolderAreSeen) {
+  Crowd();
   Computer("a.json", "PC1", "192.0.2.1");
   ASSERT_TRUE(Resolves("PC1"));
   // A new file changes the folder: the index is dropped at once.

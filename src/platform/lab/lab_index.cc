@@ -113,7 +113,7 @@ std::optional<LabIndex> LabIndex::Open(const std::string& folder) {
 
 void LabIndex::Write(const std::string& folder, const std::vector<LabIndexEntry>& entries) {
   struct stat folder_info {};
-  if (::stat(folder.c_str(), &folder_info) != 0) return;
+  if (entries.size() < kIndexMinFiles || ::stat(folder.c_str(), &folder_info) != 0) return;
   const std::optional<std::string> path = IndexPath(folder_info);
   if (!path || !Plain(folder)) return;
   const int64_t settle_limit = NowNanoseconds() - ToNanoseconds(kSettleTime);

@@ -17,6 +17,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -24,6 +25,9 @@
 
 namespace hostlore {
 
+// Smaller labs load in a few milliseconds and get no index (and leave no
+// cache files behind).
+inline constexpr size_t kIndexMinFiles = 100;
 inline constexpr std::chrono::seconds kRecheckAfter{10};
 inline constexpr std::chrono::seconds kSettleTime{2};
 
@@ -38,7 +42,8 @@ class LabIndex {
   // The trusted index of `folder`, or nullopt (none, stale, unreadable).
   static std::optional<LabIndex> Open(const std::string& folder);
   // Writes the index of `folder` after a full load, when the folder has
-  // settled; best effort: any failure leaves no index.
+  // settled and holds at least kIndexMinFiles files; best effort: any
+  // failure leaves no index.
   static void Write(const std::string& folder, const std::vector<LabIndexEntry>& entries);
 
   // The file that holds identity key `key`; nullopt: no file does.
