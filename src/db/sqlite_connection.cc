@@ -2,7 +2,9 @@
 
 #include <sqlite3.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <thread>
 #include <map>
 
 #include "db/database.h"
@@ -218,6 +220,18 @@ class SqliteConnection final : public EngineConnection {
   std::map<std::string, StatementHandle> statements_;
 };
 
+// WAL journal, per-connection settings, and the five tables when missing.
+Status PrepareFile(SqliteConnection& connection) {
+  // journal_mode=WAL persists in the file; synchronous is per connection.
+  for (const char* pragma : {"PRAGMA journal_mode=WAL", "PRAGMA synchronous=NORMAL"}) {
+    if (Status s = connection.Execute(pragma); !s.ok()) return s;
+  }
+  Result<bool> complete = connection.HasAllTables();
+  if (!complete.ok()) return complete.status();
+  if (complete.value()) return Status::Ok();
+  return connection.RunScript(std::string(SchemaScript(Engine::kSqlite)));
+}
+
 }  // namespace
 
 Result<std::shared_ptr<EngineConnection>> OpenSqliteConnection(const std::string& path) {
@@ -231,16 +245,19 @@ Result<std::shared_ptr<EngineConnection>> OpenSqliteConnection(const std::string
   }
   sqlite3_busy_timeout(db.get(), kSqliteBusyTimeoutMs);
   auto connection = std::make_shared<SqliteConnection>(std::move(db));
-  // journal_mode=WAL persists in the file; synchronous is per connection.
-  for (const char* pragma : {"PRAGMA journal_mode=WAL", "PRAGMA synchronous=NORMAL"}) {
-    if (Status s = connection->Execute(pragma); !s.ok()) return s;
-  }
-  Result<bool> complete = connection->HasAllTables();
-  if (!complete.ok()) return complete.status();
-  if (!complete.value()) {
-    if (Status s = connection->RunScript(std::string(SchemaScript(Engine::kSqlite))); !s.ok()) {
-      return s;
-    }
+  // Agents that open a new file at the same moment can meet a lock that
+  // SQLite reports at once instead of waiting for it (the switch to WAL, the
+  // first reader of a fresh WAL index): such a busy answer is waited out like
+  // any other lock, up to the busy timeout.
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(kSqliteBusyTimeoutMs);
+  for (;;) {
+    const Status prepared = PrepareFile(*connection);
+    if (prepared.ok()) break;
+    const int primary = static_cast<int>(prepared.number() & 0xFF);
+    const bool busy = primary == SQLITE_BUSY || primary == SQLITE_LOCKED;
+    if (!busy || std::chrono::steady_clock::now() >= deadline) return prepared;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   return std::shared_ptr<EngineConnection>(std::move(connection));
 }

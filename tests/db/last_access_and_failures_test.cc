@@ -196,7 +196,7 @@ TEST(ConcurrentAgentsTest, SixteenAgentsWriteOneSqliteFile) {
     ASSERT_EQ(::waitpid(pid, &status, 0), pid);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
   }
-  EXPECT_TRUE(ReadCrLfLines(folder.path() / "Kelvarn.log").empty());
+  EXPECT_EQ(ReadCrLfLines(folder.path() / "Kelvarn.log"), std::vector<std::string>{});
   Result<std::unique_ptr<Database>> db = ConnectDatabase(server);
   ASSERT_TRUE(db.ok());
   EXPECT_EQ(db.value()->Open(AllAssetRows()).value()->RecordCount(), kAgents);
