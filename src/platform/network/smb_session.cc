@@ -20,7 +20,7 @@ void CopyInto(char* destination, int size, const std::string& text) {
 void ProvideCredentials(SMBCCTX* context, const char*, const char*, char* workgroup,
                         int workgroup_size, char* user, int user_size, char* password,
                         int password_size) {
-  auto* credentials = static_cast<const SmbCredentials*>(smbc_getOptionUserData(context));
+  auto* credentials = static_cast<const NetworkCredentials*>(smbc_getOptionUserData(context));
   if (credentials == nullptr || credentials->kerberos) return;
   if (!credentials->domain.empty()) CopyInto(workgroup, workgroup_size, credentials->domain);
   CopyInto(user, user_size, credentials->username);
@@ -48,7 +48,7 @@ bool IsTransportError(int error) {
 }  // namespace
 
 Result<std::shared_ptr<SmbSession>> SmbSession::Create(const std::string& host,
-                                                       const SmbCredentials& credentials) {
+                                                       const NetworkCredentials& credentials) {
   auto session = std::make_shared<SmbSession>(Key{}, host, credentials);
   if (session->context_ == nullptr) {
     return Status::Failure(win32::kBadNetPath, "cannot create an SMB client context");
@@ -56,7 +56,7 @@ Result<std::shared_ptr<SmbSession>> SmbSession::Create(const std::string& host,
   return session;
 }
 
-SmbSession::SmbSession(Key, std::string host, SmbCredentials credentials)
+SmbSession::SmbSession(Key, std::string host, NetworkCredentials credentials)
     : host_(std::move(host)), credentials_(std::move(credentials)) {
   SMBCCTX* context = smbc_new_context();
   if (context == nullptr) return;

@@ -20,7 +20,7 @@
 #include <string_view>
 
 #include "platform/network/rpc_channel.h"
-#include "platform/network/smb_credentials.h"
+#include "platform/network/credentials.h"
 #include "platform/status.h"
 
 struct _SMBCCTX;
@@ -39,7 +39,7 @@ class SmbSession : public std::enable_shared_from_this<SmbSession> {
   // the first pipe or share opens the connection. Failure: the context
   // cannot be created.
   static Result<std::shared_ptr<SmbSession>> Create(const std::string& host,
-                                                    const SmbCredentials& credentials);
+                                                    const NetworkCredentials& credentials);
 
   SmbSession(const SmbSession&) = delete;
   SmbSession& operator=(const SmbSession&) = delete;
@@ -66,13 +66,13 @@ class SmbSession : public std::enable_shared_from_this<SmbSession> {
   struct Key {};
 
  public:
-  SmbSession(Key, std::string host, SmbCredentials credentials);
+  SmbSession(Key, std::string host, NetworkCredentials credentials);
 
  private:
   std::string Url(std::string_view share_and_path) const;
 
   std::string host_;
-  SmbCredentials credentials_;
+  NetworkCredentials credentials_;
   _SMBCCTX* context_ = nullptr;
   Status down_;
 };

@@ -3,7 +3,7 @@
 namespace hostlore {
 
 Result<std::shared_ptr<SmbSession>> SmbTargets::SessionFor(const std::string& host) {
-  if (!credentials_) credentials_.emplace(LoadSmbCredentials());
+  if (!credentials_) credentials_.emplace(LoadNetworkCredentials());
   if (!credentials_->ok()) return credentials_->status();
   if (auto found = sessions_.find(host); found != sessions_.end()) return found->second;
   Result<std::shared_ptr<SmbSession>> created = SmbSession::Create(host, credentials_->value());

@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/network/smb_credentials.h"
+#include "platform/network/credentials.h"
 #include "platform/network/smb_session.h"
 #include "platform/status.h"
 
@@ -25,7 +25,7 @@ class SmbTargets {
   Result<std::shared_ptr<SmbSession>> SessionFor(const std::string& host);
 
  private:
-  std::optional<Result<SmbCredentials>> credentials_;
+  std::optional<Result<NetworkCredentials>> credentials_;
   std::map<std::string, std::shared_ptr<SmbSession>> sessions_;
 };
 

@@ -83,7 +83,7 @@ namespace {
 
 // SPNEGO credentials limited to one mechanism, so that a Kerberos identity
 // never falls back to NTLM and an NTLM identity never tries Kerberos.
-Status AcquireCredential(const WinrmCredentials& credentials, gss_cred_id_t& credential) {
+Status AcquireCredential(const NetworkCredentials& credentials, gss_cred_id_t& credential) {
   gss_OID_set_desc spnego = {1, &kSpnegoOid};
   OM_uint32 major = 0;
   OM_uint32 minor = 0;
@@ -125,7 +125,7 @@ SpnegoContext::SpnegoContext(std::unique_ptr<Handles> handles) : handles_(std::m
 SpnegoContext::~SpnegoContext() = default;
 
 Result<std::unique_ptr<SpnegoContext>> SpnegoContext::Start(const std::string& host,
-                                                            const WinrmCredentials& credentials) {
+                                                            const NetworkCredentials& credentials) {
   auto handles = std::make_unique<Handles>();
   const std::string service = "HTTP@" + host;
   gss_buffer_desc service_buffer = View(service);

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/network/wsman/winrm_credentials.h"
+#include "platform/network/credentials.h"
 #include "platform/status.h"
 
 namespace hostlore::wsman {
@@ -28,7 +28,7 @@ class SpnegoContext {
   // A context for the service "HTTP@host". Failure: the credentials cannot
   // be had (no ticket cache, a mechanism that is not installed).
   static Result<std::unique_ptr<SpnegoContext>> Start(const std::string& host,
-                                                      const WinrmCredentials& credentials);
+                                                      const NetworkCredentials& credentials);
 
   struct Handles;
   // Made by Start.

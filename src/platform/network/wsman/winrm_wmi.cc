@@ -97,7 +97,7 @@ class WinrmWmi final : public Wmi {
     Result<WinrmOptions> options =
         options_ ? Result<WinrmOptions>(*options_) : WinrmOptionsFromEnvironment();
     if (!options.ok()) return options.status();
-    Result<WinrmCredentials> credentials = LoadWinrmCredentials();
+    Result<NetworkCredentials> credentials = LoadNetworkCredentials();
     if (!credentials.ok()) return credentials.status();
 
     // Each endpoint in turn; the failure of the last one decides the number,

@@ -23,7 +23,7 @@ bool IsSoap(const HttpReply& reply) {
 
 }  // namespace
 
-WsmanSession::WsmanSession(std::string host, bool encrypt, WinrmCredentials credentials,
+WsmanSession::WsmanSession(std::string host, bool encrypt, NetworkCredentials credentials,
                            std::unique_ptr<HttpTransport> transport)
     : host_(std::move(host)),
       encrypt_(encrypt),
@@ -33,7 +33,7 @@ WsmanSession::~WsmanSession() = default;
 
 Result<std::unique_ptr<WsmanSession>> WsmanSession::Open(const std::string& host,
                                                          const Endpoint& endpoint,
-                                                         const WinrmCredentials& credentials,
+                                                         const NetworkCredentials& credentials,
                                                          const HttpOptions& options) {
   const std::string literal = host.find(':') != std::string::npos ? "[" + host + "]" : host;
   const std::string url = std::string(endpoint.https ? "https" : "http") + "://" + literal + ":" +

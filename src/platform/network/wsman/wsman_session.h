@@ -10,7 +10,7 @@
 
 #include "platform/network/wsman/http_transport.h"
 #include "platform/network/wsman/spnego_auth.h"
-#include "platform/network/wsman/winrm_credentials.h"
+#include "platform/network/credentials.h"
 #include "platform/status.h"
 
 namespace hostlore::wsman {
@@ -25,11 +25,11 @@ class WsmanSession {
   // A session with http(s)://host:port/wsman; nothing is sent yet.
   static Result<std::unique_ptr<WsmanSession>> Open(const std::string& host,
                                                     const Endpoint& endpoint,
-                                                    const WinrmCredentials& credentials,
+                                                    const NetworkCredentials& credentials,
                                                     const HttpOptions& options);
 
   // Made by Open.
-  WsmanSession(std::string host, bool encrypt, WinrmCredentials credentials,
+  WsmanSession(std::string host, bool encrypt, NetworkCredentials credentials,
                std::unique_ptr<HttpTransport> transport);
   WsmanSession(const WsmanSession&) = delete;
   WsmanSession& operator=(const WsmanSession&) = delete;
@@ -55,7 +55,7 @@ class WsmanSession {
 
   std::string host_;
   bool encrypt_;
-  WinrmCredentials credentials_;
+  NetworkCredentials credentials_;
   std::unique_ptr<HttpTransport> transport_;
   std::unique_ptr<SpnegoContext> context_;
   int round_trips_ = 0;

@@ -1,4 +1,4 @@
-#include "platform/network/smb_credentials.h"
+#include "platform/network/credentials.h"
 
 #include <sys/stat.h>
 
@@ -23,7 +23,7 @@ Status Refused(const std::string& path, const std::string& why) {
 
 }  // namespace
 
-Result<SmbCredentials> ReadAuthFile(const std::string& path) {
+Result<NetworkCredentials> ReadAuthFile(const std::string& path) {
   struct stat info {};
   if (::stat(path.c_str(), &info) != 0) return Refused(path, std::strerror(errno));
   if ((info.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
@@ -31,7 +31,7 @@ Result<SmbCredentials> ReadAuthFile(const std::string& path) {
   }
   std::ifstream file(path);
   if (!file) return Refused(path, "cannot be read");
-  SmbCredentials credentials;
+  NetworkCredentials credentials;
   credentials.kerberos = false;
   std::string line;
   while (std::getline(file, line)) {
@@ -43,13 +43,20 @@ Result<SmbCredentials> ReadAuthFile(const std::string& path) {
     else if (key == "password") credentials.password = value;
     else if (key == "domain") credentials.domain = value;
   }
+  if (const size_t slash = credentials.username.find('\\'); slash != std::string::npos) {
+    credentials.domain = credentials.username.substr(0, slash);
+    credentials.username.erase(0, slash + 1);
+  } else if (const size_t at = credentials.username.find('@'); at != std::string::npos) {
+    credentials.domain = credentials.username.substr(at + 1);
+    credentials.username.erase(at);
+  }
   if (credentials.username.empty()) return Refused(path, "no `username =` line");
   return credentials;
 }
 
-Result<SmbCredentials> LoadSmbCredentials() {
+Result<NetworkCredentials> LoadNetworkCredentials() {
   const char* path = std::getenv("HOSTLORE_AUTH_FILE");
-  if (path == nullptr || *path == '\0') return SmbCredentials{};
+  if (path == nullptr || *path == '\0') return NetworkCredentials{};
   return ReadAuthFile(path);
 }
 

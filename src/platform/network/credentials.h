@@ -1,6 +1,6 @@
-// The credentials that SMB sessions present: the process's Kerberos ticket
-// cache, or, for NTLM, an authentication file in the format of Samba's
-// `smbclient -A` named by HOSTLORE_AUTH_FILE.
+// The identity that the network backends (SMB and WinRM alike) present: the
+// process's Kerberos ticket cache, or, for NTLM, an authentication file in
+// the format of Samba's `smbclient -A` named by HOSTLORE_AUTH_FILE.
 #pragma once
 
 #include <string>
@@ -9,7 +9,7 @@
 
 namespace hostlore {
 
-struct SmbCredentials {
+struct NetworkCredentials {
   bool kerberos = true;  // use the ticket cache (KRB5CCNAME) and nothing else
   std::string username;
   std::string password;
@@ -19,10 +19,11 @@ struct SmbCredentials {
 // HOSTLORE_AUTH_FILE when it is set, the ticket cache otherwise.
 // Failure: the file cannot be read, is readable by group or others, or
 // names no user. Descriptions never contain the password.
-Result<SmbCredentials> LoadSmbCredentials();
+Result<NetworkCredentials> LoadNetworkCredentials();
 
 // The `username =`, `password =` and `domain =` lines of an authentication
-// file; other lines are ignored.
-Result<SmbCredentials> ReadAuthFile(const std::string& path);
+// file; other lines are ignored. A user written as DOMAIN\user or
+// user@domain names its domain itself.
+Result<NetworkCredentials> ReadAuthFile(const std::string& path);
 
 }  // namespace hostlore

@@ -1,6 +1,6 @@
 // Reading the authentication file: its format, and refusing one that
 // others may read, without the password ever showing in a description.
-#include "platform/network/smb_credentials.h"
+#include "platform/network/credentials.h"
 
 #include <gtest/gtest.h>
 
@@ -19,7 +19,7 @@ fs::path AuthFile(const test::TempFolder& folder, const std::string& text, fs::p
   return path;
 }
 
-TEST(SmbCredentials, ReadsTheSmbclientFormat) {
+TEST(NetworkCredentials, ReadsTheSmbclientFormat) {
   test::TempFolder folder;
   const fs::path path = AuthFile(folder,
                                  "# inventory account\n"
@@ -28,7 +28,7 @@ TEST(SmbCredentials, ReadsTheSmbclientFormat) {
                                  "domain\t=\tCORP\r\n"
                                  "workgroup = ignored\n",
                                  fs::perms::owner_read | fs::perms::owner_write);
-  Result<SmbCredentials> read = ReadAuthFile(path.string());
+  Result<NetworkCredentials> read = ReadAuthFile(path.string());
   ASSERT_TRUE(read.ok()) << read.status().description();
   EXPECT_FALSE(read->kerberos);
   EXPECT_EQ(read->username, "inv");
@@ -36,23 +36,41 @@ TEST(SmbCredentials, ReadsTheSmbclientFormat) {
   EXPECT_EQ(read->domain, "CORP");
 }
 
-TEST(SmbCredentials, RefusesFilesOthersMayReadOrWithoutAUser) {
+TEST(NetworkCredentials, AUserNamesItsDomainWithABackslashOrAnAt) {
+  test::TempFolder folder;
+  const auto read = [&](const std::string& user) {
+    return ReadAuthFile(AuthFile(folder, "username = " + user + "\ndomain = OTHER\n",
+                                 fs::perms::owner_read)
+                            .string());
+  };
+  const Result<NetworkCredentials> backslash = read("CORP\\jsmith");
+  ASSERT_TRUE(backslash.ok());
+  EXPECT_EQ(backslash->domain, "CORP");
+  EXPECT_EQ(backslash->username, "jsmith");
+  const Result<NetworkCredentials> at = read("jsmith@corp.example");
+  ASSERT_TRUE(at.ok());
+  EXPECT_EQ(at->domain, "corp.example");
+  EXPECT_EQ(at->username, "jsmith");
+}
+
+TEST(NetworkCredentials, RefusesFilesOthersMayReadOrWithoutAUser) {
   test::TempFolder folder;
   const fs::path shared = AuthFile(folder, "username = inv\npassword = s3cret\n",
                                    fs::perms::owner_read | fs::perms::group_read);
-  Result<SmbCredentials> refused = ReadAuthFile(shared.string());
+  Result<NetworkCredentials> refused = ReadAuthFile(shared.string());
   ASSERT_FALSE(refused.ok());
   EXPECT_EQ(refused.status().number(), 5);
   EXPECT_EQ(refused.status().description().find("s3cret"), std::string::npos);
+  EXPECT_NE(refused.status().description().find("group or others"), std::string::npos);
 
   const fs::path nameless = AuthFile(folder, "password = s3cret\n", fs::perms::owner_read);
   EXPECT_FALSE(ReadAuthFile(nameless.string()).ok());
   EXPECT_FALSE(ReadAuthFile((folder.path() / "missing").string()).ok());
 }
 
-TEST(SmbCredentials, WithoutTheVariableTheTicketCacheIsUsed) {
+TEST(NetworkCredentials, WithoutTheVariableTheTicketCacheIsUsed) {
   ::unsetenv("HOSTLORE_AUTH_FILE");
-  Result<SmbCredentials> credentials = LoadSmbCredentials();
+  Result<NetworkCredentials> credentials = LoadNetworkCredentials();
   ASSERT_TRUE(credentials.ok());
   EXPECT_TRUE(credentials->kerberos);
 }
