@@ -53,7 +53,7 @@ std::vector<std::string> IdentityKeys(const LabComputer& computer) {
 }  // namespace
 
 Result<std::shared_ptr<const LabDirectory>> LabDirectory::Load(const std::string& folder) {
-  std::shared_ptr<LabDirectory> directory(new LabDirectory());
+  auto directory = std::make_shared<LabDirectory>(Key());
   if (std::optional<LabIndex> index = LabIndex::Open(folder)) {
     directory->folder_ = folder;
     directory->index_ = std::move(index);

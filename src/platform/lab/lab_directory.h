@@ -37,7 +37,13 @@ class LabDirectory {
   std::shared_ptr<const LabComputer> FindAddress(const Ipv4Address& address) const;
 
  private:
-  LabDirectory() = default;
+  // Only Load makes directories (the constructor is public for make_shared).
+  struct Key {};
+
+ public:
+  explicit LabDirectory(Key) {}
+
+ private:
   // The computer that holds identity key `key` ("address a.b.c.d" or
   // "name lowercase"); nullptr: none.
   std::shared_ptr<const LabComputer> Find(const std::string& key) const;

@@ -13,6 +13,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "util/unique_fd.h"
+
 namespace hostlore {
 namespace {
 
@@ -95,18 +97,20 @@ std::optional<LabIndex> LabIndex::Open(const std::string& folder) {
   if (age >= 0 && age <= ToNanoseconds(kRecheckAfter)) return LabIndex(std::move(text));
   // Due for its recheck. One process rechecks at a time; the others trust the
   // index meanwhile rather than all stat-ing the folder at once.
-  const int lock_fd = ::open(path->c_str(), O_RDONLY | O_CLOEXEC);
-  if (lock_fd < 0) return std::nullopt;
-  if (::flock(lock_fd, LOCK_EX | LOCK_NB) != 0) {
-    ::close(lock_fd);
-    return errno == EWOULDBLOCK ? std::optional<LabIndex>(LabIndex(std::move(text))) : std::nullopt;
+  const UniqueFd lock(::open(path->c_str(), O_RDONLY | O_CLOEXEC));
+  if (!lock.valid()) return std::nullopt;
+  if (::flock(lock.get(), LOCK_EX | LOCK_NB) != 0) {
+    const bool held_elsewhere = errno == EWOULDBLOCK;
+    return held_elsewhere ? std::optional<LabIndex>(LabIndex(std::move(text))) : std::nullopt;
   }
-  const int folder_fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   bool settled = false;
-  const bool unchanged = folder_fd >= 0 && FilesUnchanged(folder_fd, text, settled);
-  if (folder_fd >= 0) ::close(folder_fd);
-  if (unchanged && settled) ::futimens(lock_fd, nullptr);  // confirmed now
-  ::close(lock_fd);  // releases the lock
+  bool unchanged = false;
+  if (const UniqueFd folder_fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+      folder_fd.valid()) {
+    unchanged = FilesUnchanged(folder_fd.get(), text, settled);
+  }
+  if (unchanged && settled) ::futimens(lock.get(), nullptr);  // confirmed now
+  // Closing the lock file releases the lock.
   if (!unchanged || !settled) return std::nullopt;
   return LabIndex(std::move(text));
 }
