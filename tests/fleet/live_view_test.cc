@@ -43,8 +43,15 @@ TEST(LiveViewTest, ShowsBarsStagesAndCounts) {
                          work.path().string() + " && Temp=" + work.path().string() + " " + fleet + "'")
                             .c_str()),
             0);
+  // The slow agents hold their 40 % for 4 s: wait until the quick one has
+  // finished and both slow ones show their step, whichever comes last.
+  const auto settled = [](const std::string& text) {
+    const size_t first = text.find(" 40% software");
+    return text.find("1/3 done") != std::string::npos && first != std::string::npos &&
+           text.find(" 40% software", first + 1) != std::string::npos;
+  };
   std::string screen;
-  for (int i = 0; i < 30 && screen.find("1/3 done") == std::string::npos; ++i) {
+  for (int i = 0; i < 35 && !settled(screen); ++i) {
     std::this_thread::sleep_for(100ms);
     screen = Capture(tmux + "capture-pane -p -t fleet");
   }
