@@ -10,27 +10,12 @@
 #include <memory>
 
 #include "db/connect.h"
+#include "support/free_port.h"
 
 namespace hostlore::test {
 namespace {
 
 constexpr char kBin[] = "/usr/lib/postgresql/15/bin";
-
-// A loopback port that nothing listens on right now.
-int FreePort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  int port = 0;
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-    port = ntohs(address.sin_port);
-  }
-  ::close(fd);
-  return port;
-}
 
 // Runs `command` as the postgres user when we are root, as ourselves otherwise.
 bool RunAsPostgres(const std::string& command) {
@@ -68,7 +53,7 @@ bool PostgresServer::Start(std::string& reason) {
   }
   data_dir_ = folder;
   if (::geteuid() == 0) std::system(("chown postgres: " + data_dir_).c_str());
-  port_ = FreePort();
+  port_ = FreeLoopbackPort();
   const std::string bin(kBin);
   if (!RunAsPostgres(bin + "/initdb -D " + data_dir_ + "/data -A trust -U postgres -E UTF8 --no-sync")) {
     reason = "initdb failed (is there a postgres user?)";

@@ -10,25 +10,10 @@
 #include <cstdlib>
 #include <thread>
 
+#include "support/free_port.h"
+
 namespace hostlore::test {
 namespace {
-
-// A loopback TCP port that was free a moment ago.
-int FreePort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  if (fd < 0) return 0;
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  int port = 0;
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-    port = ntohs(address.sin_port);
-  }
-  ::close(fd);
-  return port;
-}
 
 bool Answers(int port) {
   const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -80,7 +65,7 @@ bool KdcRealm::SetUp(std::string& why_not) {
       return false;
     }
   }
-  const int port = FreePort();
+  const int port = FreeLoopbackPort();
   if (port == 0) {
     why_not = "no free loopback port for the KDC";
     return false;

@@ -58,6 +58,9 @@ class NamespacePair {
   // added one): without it, nothing outside 10.213.0.0/16 can be reached.
   bool HasDefaultRoute() const;
 
+  // The name of the peer namespace, for `ip netns exec` of a server there.
+  const std::string& peer_namespace() const { return peer_; }
+
  private:
   bool SetUp(std::string& why_not);
 

@@ -29,20 +29,6 @@ void WriteFile(const fs::path& path, const std::string& text, fs::perms perms) {
   fs::permissions(path, perms);
 }
 
-// The pair names its namespaces "<base>-client" and "<base>-peer" with a
-// base that starts with our process id; the peer is the one of ours.
-std::string PeerNamespaceOfThisProcess() {
-  const std::string prefix = "hostlore-echo-" + std::to_string(::getpid()) + "-";
-  std::error_code error;
-  for (const auto& entry : fs::directory_iterator("/run/netns", error)) {
-    const std::string name = entry.path().filename().string();
-    if (name.rfind(prefix, 0) == 0 && name.size() > 5 && name.substr(name.size() - 5) == "-peer") {
-      return name;
-    }
-  }
-  return {};
-}
-
 std::string SmbConf(const fs::path& dir, const SambaPeerContent& content) {
   std::ostringstream c;
   const std::string d = dir.string();
@@ -98,7 +84,7 @@ std::unique_ptr<SambaPeer> SambaPeer::Start(const SambaPeerContent& content,
 }
 
 bool SambaPeer::Launch(const SambaPeerContent& content, std::string& why_not) {
-  peer_namespace_ = PeerNamespaceOfThisProcess();
+  peer_namespace_ = pair_->peer_namespace();
   if (peer_namespace_.empty()) {
     why_not = "cannot find the peer namespace of the test's pair";
     return false;

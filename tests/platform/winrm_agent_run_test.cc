@@ -30,20 +30,6 @@ const char kRegistry[] =
     "\"DisplayName\"=\"WinZip\"\n"
     "\"DisplayVersion\"=\"9.0\"\n";
 
-// The peer namespace that SambaPeer made for this process ("<base>-peer",
-// the base starting with our process id).
-std::string PeerNamespace() {
-  const std::string prefix = "hostlore-echo-" + std::to_string(::getpid()) + "-";
-  std::error_code error;
-  for (const auto& entry : fs::directory_iterator("/run/netns", error)) {
-    const std::string name = entry.path().filename().string();
-    if (name.rfind(prefix, 0) == 0 && name.size() > 5 && name.substr(name.size() - 5) == "-peer") {
-      return name;
-    }
-  }
-  return {};
-}
-
 // Every row of `table`, each column as text ("" for NULL).
 std::vector<std::vector<std::string>> Rows(const std::string& db, const std::string& table) {
   std::vector<std::vector<std::string>> rows;
@@ -79,7 +65,7 @@ TEST(WinrmAgentRunTest, WmiOverWinrmAndTheRestOverSmbLandInSqlite) {
   test::TempFolder folder;
   test::WsmanPeerOptions options;
   options.computer = std::string(HOSTLORE_SOURCE_DIR) + "/lab/pc042.json";
-  options.netns = PeerNamespace();
+  options.netns = samba->namespaces().peer_namespace();
   options.bind = samba->address();
   options.port = 5985;
   options.log = (folder.path() / "requests.log").string();
