@@ -112,6 +112,12 @@ TEST(WinrmAgentRunTest, WmiOverWinrmAndTheRestOverSmbLandInSqlite) {
   EXPECT_EQ(std::stod(a[44]), 38162);                 // DriveCSize, MB
   EXPECT_EQ(a[46], "SYSTEM");                         // DriveCVolumeName
 
+  // The services come from the service manager over SMB, between two WMI
+  // queries.
+  const auto services = Rows(db, "Services");
+  ASSERT_EQ(services.size(), 1u);
+  EXPECT_NE(services[0][1].find("Alerter"), std::string::npos) << services[0][1] << log.str();
+
   // The five queries of the inventory, one Enumerate each.
   std::ifstream requests(options.log);
   int enumerates = 0;
