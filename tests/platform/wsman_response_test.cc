@@ -112,6 +112,28 @@ TEST(WsmanResponseTest, FaultsBecomeFailuresWithTheWmiCode) {
             "The WS-Management service cannot process the request. The WMI service returned an "
             "'invalid class' error.");
 
+  // Windows 8 and later may describe a WMI failure as an MSFT_WmiError
+  // instance instead: its error_Code is the WMI provider's HRESULT.
+  Result<Page> wmi_error = ParseEnumerationResponse(
+      kEnvelopeStart +
+      "<s:Fault><s:Code><s:Value>s:Receiver</s:Value><s:Subcode><s:Value>w:InternalError"
+      "</s:Value></s:Subcode></s:Code><s:Reason><s:Text xml:lang=\"en-US\">Invalid class "
+      "</s:Text></s:Reason><s:Detail><p:MSFT_WmiError b:IsCIM_Error=\"true\" "
+      "xmlns:b=\"http://schemas.dmtf.org/wbem/wsman/1/cimbinding.xsd\" "
+      "xmlns:p=\"http://schemas.dmtf.org/wbem/wscim/1/cim-schema/2/MSFT_WmiError\" "
+      "xmlns:cim=\"http://schemas.dmtf.org/wbem/wscim/1/common\" "
+      "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" xsi:type=\"p:MSFT_WmiError_Type\">"
+      "<p:CIMStatusCode xsi:type=\"cim:cimUnsignedInt\">5</p:CIMStatusCode>"
+      "<p:Message xsi:type=\"cim:cimString\">Invalid class </p:Message>"
+      "<p:MessageID xsi:type=\"cim:cimString\" xsi:nil=\"true\"/>"
+      "<p:error_Code xsi:type=\"cim:cimUnsignedInt\">2147749904</p:error_Code>"
+      "<p:error_Type xsi:type=\"cim:cimString\">HRESULT</p:error_Type>"
+      "</p:MSFT_WmiError></s:Detail></s:Fault>" +
+      kEnvelopeEnd);
+  ASSERT_FALSE(wmi_error.ok());
+  EXPECT_EQ(wmi_error.status().number(), 0x80041010);
+  EXPECT_EQ(wmi_error.status().description(), "Invalid class");
+
   // Without a reason or codes: the innermost message, and the generic number.
   Result<Page> bare = ParseEnumerationResponse(
       kEnvelopeStart +

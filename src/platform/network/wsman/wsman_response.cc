@@ -2,8 +2,10 @@
 
 #include <charconv>
 #include <cstring>
+#include <map>
 #include <optional>
 #include <set>
+#include <vector>
 
 #include <pugixml.hpp>
 
@@ -18,6 +20,53 @@ namespace {
 std::string_view LocalName(const char* qualified) {
   const char* colon = std::strrchr(qualified, ':');
   return colon != nullptr ? std::string_view(colon + 1) : std::string_view(qualified);
+}
+
+std::string_view Prefix(const char* qualified) {
+  const char* colon = std::strrchr(qualified, ':');
+  return colon != nullptr ? std::string_view(qualified, colon - qualified) : std::string_view();
+}
+
+// Namespace prefixes ("" for the default namespace) and the URIs they stand
+// for.
+using Namespaces = std::map<std::string, std::string, std::less<>>;
+
+// Adds the declarations made on `node` to `scope`, replacing outer ones.
+void Declare(pugi::xml_node node, Namespaces& scope) {
+  for (pugi::xml_attribute attribute : node.attributes()) {
+    const std::string_view name = attribute.name();
+    if (name == "xmlns") {
+      scope[""] = attribute.value();
+    } else if (name.substr(0, 6) == "xmlns:") {
+      scope[std::string(name.substr(6))] = attribute.value();
+    }
+  }
+}
+
+// The declarations in force at `node`: its own and its ancestors'.
+Namespaces InScope(pugi::xml_node node) {
+  std::vector<pugi::xml_node> chain;
+  for (; node && node.type() == pugi::node_element; node = node.parent()) chain.push_back(node);
+  Namespaces scope;
+  for (auto it = chain.rbegin(); it != chain.rend(); ++it) Declare(*it, scope);
+  return scope;
+}
+
+// The namespace URI of `node`'s name: a declaration on the node itself, else
+// the first of `scopes` (innermost first) that binds its prefix, else empty.
+std::string_view NamespaceOf(pugi::xml_node node, std::initializer_list<const Namespaces*> scopes) {
+  const std::string_view prefix = Prefix(node.name());
+  for (pugi::xml_attribute attribute : node.attributes()) {
+    const std::string_view name = attribute.name();
+    if (prefix.empty() ? name == "xmlns"
+                       : name.substr(0, 6) == "xmlns:" && name.substr(6) == prefix) {
+      return attribute.value();
+    }
+  }
+  for (const Namespaces* scope : scopes) {
+    if (auto found = scope->find(prefix); found != scope->end()) return found->second;
+  }
+  return {};
 }
 
 pugi::xml_node Child(pugi::xml_node parent, std::string_view local) {
@@ -70,6 +119,23 @@ std::string Trimmed(std::string text) {
   return text.substr(first, last - first + 1);
 }
 
+// A fault's text as one line: services break their reasons over several
+// lines, and a description reads as one sentence.
+std::string OneLine(const std::string& text) {
+  std::string line;
+  bool space = false;
+  for (const char c : text) {
+    if (c == ' ' || c == '\t' || c == '\r' || c == '\n') {
+      space = !line.empty();
+    } else {
+      if (space) line += ' ';
+      space = false;
+      line += c;
+    }
+  }
+  return line;
+}
+
 bool IsNil(pugi::xml_node node) {
   for (pugi::xml_attribute attribute : node.attributes()) {
     if (LocalName(attribute.name()) == "nil") {
@@ -90,9 +156,11 @@ std::optional<int64_t> ParseCode(std::string_view text) {
   return code < 0 ? code + 0x100000000LL : code;
 }
 
-// The failure that a fault stands for. The innermost WSManFault is the one
-// that the WMI provider raised and carries the WMI error code; the outer one
-// carries the WS-Management code.
+// The failure that a fault stands for. The number is the WMI provider's
+// code where the service names one: the error_Code of an MSFT_WmiError
+// detail (Windows 8 and later), or the innermost WSManFault, which nests the
+// provider's fault inside the WS-Management one. Otherwise it is the
+// WS-Management code.
 Status FaultStatus(pugi::xml_node fault) {
   std::optional<int64_t> number;
   std::string message;
@@ -101,10 +169,18 @@ Status FaultStatus(pugi::xml_node fault) {
        node = Descendant(node, "WSManFault"), ++nesting) {
     if (std::optional<int64_t> code = ParseCode(node.attribute("Code").value())) number = code;
     if (pugi::xml_node text = Child(node, "Message")) {
-      if (!Child(text, "ProviderFault")) message = Trimmed(TextOf(text));
+      if (!Child(text, "ProviderFault")) message = OneLine(TextOf(text));
     }
   }
-  std::string reason = Trimmed(TextOf(Descendant(Child(fault, "Reason"), "Text")));
+  if (pugi::xml_node wmi_error = Descendant(Child(fault, "Detail"), "MSFT_WmiError")) {
+    if (std::optional<int64_t> code = ParseCode(Trimmed(TextOf(Child(wmi_error, "error_Code"))))) {
+      number = code;
+    }
+    if (std::string text = OneLine(TextOf(Child(wmi_error, "Message"))); !text.empty()) {
+      message = std::move(text);
+    }
+  }
+  std::string reason = OneLine(TextOf(Descendant(Child(fault, "Reason"), "Text")));
   if (reason.empty()) reason = message;
   if (reason.empty()) reason = "The WS-Management service returned a fault.";
   return Status::Failure(number.value_or(kUnspecifiedFault), std::move(reason));
@@ -144,12 +220,21 @@ Result<pugi::xml_node> Parse(pugi::xml_document& doc, std::string_view xml) {
   return body;
 }
 
-Instance ReadInstance(pugi::xml_node element) {
+// The instance that `element` carries. Its properties are the children in
+// the instance's own namespace (or in none); anything else that a service
+// adds, such as the cim:Location reference of the instance, is not a
+// property. `outer` holds the declarations in force at the element's parent.
+Instance ReadInstance(pugi::xml_node element, const Namespaces& outer) {
   Instance instance;
   instance.class_name = std::string(LocalName(element.name()));
+  Namespaces own;
+  Declare(element, own);
+  const std::string_view instance_namespace = NamespaceOf(element, {&outer});
   std::set<std::string_view> seen;
   for (pugi::xml_node property : element.children()) {
     if (property.type() != pugi::node_element) continue;
+    const std::string_view property_namespace = NamespaceOf(property, {&own, &outer});
+    if (!property_namespace.empty() && property_namespace != instance_namespace) continue;
     // An array property repeats its element; the first value stands for it.
     if (!seen.insert(LocalName(property.name())).second) continue;
     std::string name(LocalName(property.name()));
@@ -180,8 +265,10 @@ Result<Page> ParseEnumerationResponse(std::string_view xml) {
   Page page;
   page.context = Trimmed(TextOf(Child(response, "EnumerationContext")));
   page.end_of_sequence = static_cast<bool>(Child(response, "EndOfSequence"));
-  for (pugi::xml_node item : Child(response, "Items").children()) {
-    if (item.type() == pugi::node_element) page.instances.push_back(ReadInstance(item));
+  const pugi::xml_node items = Child(response, "Items");
+  const Namespaces scope = InScope(items);
+  for (pugi::xml_node item : items.children()) {
+    if (item.type() == pugi::node_element) page.instances.push_back(ReadInstance(item, scope));
   }
   if (!page.end_of_sequence && page.context.empty()) {
     return Invalid("the enumeration goes on but names no context");
