@@ -97,6 +97,75 @@ std::unique_ptr<WsmanPeerProcess> WsmanPeerProcess::Start(const WsmanPeerOptions
   return peer;
 }
 
+std::unique_ptr<WsmanPeerStdio> WsmanPeerStdio::Start(const std::string& computer,
+                                                      std::string& why_not) {
+  if (::access(kPython, X_OK) != 0) {
+    why_not = std::string(kPython) + " is missing";
+    return nullptr;
+  }
+  int in[2];
+  int out[2];
+  if (::pipe(in) != 0) {
+    why_not = "no pipe";
+    return nullptr;
+  }
+  if (::pipe(out) != 0) {
+    ::close(in[0]);
+    ::close(in[1]);
+    why_not = "no pipe";
+    return nullptr;
+  }
+  std::vector<std::string> args = {kPython, ScriptPath(), "--computer", computer, "--stdio"};
+  auto peer = std::make_unique<WsmanPeerStdio>(Key());
+  peer->pid_ = ::fork();
+  if (peer->pid_ == 0) {
+    ::dup2(in[0], STDIN_FILENO);
+    ::dup2(out[1], STDOUT_FILENO);
+    for (int fd : {in[0], in[1], out[0], out[1]}) ::close(fd);
+    std::vector<char*> argv;
+    for (std::string& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  ::close(in[0]);
+  ::close(out[1]);
+  // A service that ended early fails the test in Ask instead of killing it.
+  ::signal(SIGPIPE, SIG_IGN);
+  peer->to_peer_ = in[1];
+  peer->from_peer_ = out[0];
+  return peer;
+}
+
+std::pair<int, std::string> WsmanPeerStdio::Ask(std::string_view request) {
+  std::string line(request);
+  line += '\n';
+  for (size_t sent = 0; sent < line.size();) {
+    const ssize_t n = ::write(to_peer_, line.data() + sent, line.size() - sent);
+    if (n <= 0) return {0, ""};
+    sent += static_cast<size_t>(n);
+  }
+  std::string reply;
+  char c = 0;
+  while (c != '\n') {
+    pollfd ready{from_peer_, POLLIN, 0};
+    if (::poll(&ready, 1, kStartTimeoutMs) <= 0 || ::read(from_peer_, &c, 1) != 1) {
+      return {0, reply};
+    }
+    reply += c;
+  }
+  reply.pop_back();
+  const size_t space = reply.find(' ');
+  if (space == std::string::npos) return {0, reply};
+  return {std::atoi(reply.c_str()), reply.substr(space + 1)};
+}
+
+WsmanPeerStdio::~WsmanPeerStdio() {
+  if (to_peer_ >= 0) ::close(to_peer_);  // end of input: the service ends
+  if (from_peer_ >= 0) ::close(from_peer_);
+  if (pid_ > 0) ::waitpid(pid_, nullptr, 0);
+}
+
 WsmanPeerProcess::~WsmanPeerProcess() {
   if (pid_ > 0) {
     ::kill(pid_, SIGTERM);

@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -46,6 +47,33 @@ class WsmanPeerProcess {
  private:
   int pid_ = -1;
   int port_ = 0;
+};
+
+// The same service answering request envelopes over pipes (its --stdio
+// mode): the messages alone, without HTTP or authentication.
+class WsmanPeerStdio {
+  class Key {
+    friend class WsmanPeerStdio;
+    Key() = default;
+  };
+
+ public:
+  // nullptr with `why_not` filled when the service does not start.
+  static std::unique_ptr<WsmanPeerStdio> Start(const std::string& computer, std::string& why_not);
+
+  explicit WsmanPeerStdio(Key) {}
+  WsmanPeerStdio(const WsmanPeerStdio&) = delete;
+  WsmanPeerStdio& operator=(const WsmanPeerStdio&) = delete;
+  ~WsmanPeerStdio();
+
+  // The HTTP status and SOAP text of the reply to `request` (one line);
+  // status 0 when none came.
+  std::pair<int, std::string> Ask(std::string_view request);
+
+ private:
+  int pid_ = -1;
+  int to_peer_ = -1;
+  int from_peer_ = -1;
 };
 
 }  // namespace hostlore::test

@@ -6,8 +6,8 @@ It speaks HTTP/1.1 with keep-alive, authenticates every connection with
 Negotiate through GSSAPI as acceptor (Kerberos from KRB5_KTNAME, NTLM from
 gss-ntlmssp's NTLM_USER_FILE), encrypts its replies on plain HTTP when the
 request came encrypted (multipart/encrypted, HTTP-SPNEGO-session-encrypted),
-and serves HTTPS when given a certificate. Responses follow the layout of
-Windows's own (namespaces, prefixes, optimized enumeration, faults).
+and serves HTTPS when given a certificate. Replies follow the documented
+examples of Windows's own (see the note above envelope()).
 
 Prints "listening PORT" on standard output once it accepts connections.
 Options:
@@ -20,6 +20,8 @@ Options:
   --stop-after N     after N enumeration pages, stop: close every connection
                      without a reply and refuse new ones
   --log FILE         one line per request: the action, or "auth"
+  --stdio            no network: answer request envelopes read from standard
+                     input, one per line, with "STATUS REPLY" lines
 """
 import argparse
 import base64
@@ -48,41 +50,63 @@ NS = {
 }
 CIMV2 = "http://schemas.microsoft.com/wbem/wsman/1/wmi/root/cimv2/"
 ENUM_ACTION = "http://schemas.xmlsoap.org/ws/2004/09/enumeration/"
+ADDRESSING_FAULT = "http://schemas.xmlsoap.org/ws/2004/08/addressing/fault"
+WSMAN_FAULT = "http://schemas.dmtf.org/wbem/wsman/1/wsman/fault"
+ENUMERATION_FAULT = "http://schemas.xmlsoap.org/ws/2004/09/enumeration/fault"
+ANONYMOUS = "http://schemas.xmlsoap.org/ws/2004/08/addressing/role/anonymous"
+# The WS-Management plugin that serves WMI classes.
+WMI_PROVIDER_ID = "D9A2A039-A4B3-4A70-8CB9-8D7714EAD776"
 BOUNDARY = b"--Encrypted Boundary\r\n"
 ENCRYPTED_TYPE = ('multipart/encrypted;protocol="application/HTTP-SPNEGO-session-encrypted";'
                   'boundary="Encrypted Boundary"')
 NTLM_SIGNATURE = 16
 
-
-def envelope(action, relates_to, body):
-    return ('<s:Envelope xml:lang="en-US" xmlns:s="http://www.w3.org/2003/05/soap-envelope" '
-            'xmlns:a="http://schemas.xmlsoap.org/ws/2004/08/addressing" '
-            'xmlns:n="http://schemas.xmlsoap.org/ws/2004/09/enumeration" '
-            'xmlns:w="http://schemas.dmtf.org/wbem/wsman/1/wsman.xsd" '
-            'xmlns:p="http://schemas.microsoft.com/wbem/wsman/1/wsman.xsd">'
-            '<s:Header><a:To>http://schemas.xmlsoap.org/ws/2004/08/addressing/role/anonymous</a:To>'
-            '<a:Action>%s</a:Action><a:MessageID>uuid:%s</a:MessageID>'
-            '<a:RelatesTo>%s</a:RelatesTo></s:Header><s:Body>%s</s:Body></s:Envelope>'
-            % (action, str(uuid.uuid4()).upper(), escape(relates_to), body))
+# The messages below are laid out as the Enumerate, Pull and fault replies in
+# Microsoft's [MS-WSMV] sections 4.1.2 and 4.10 (prefixes, header order,
+# mustUnderstand flags), on one line as Windows sends them; instances as the
+# WMI plugin writes the result of a WQL query. tests/platform/wsman_captures
+# holds those examples and wsman_capture_test compares these replies with them.
 
 
-def fault(relates_to, number, text):
-    code = number + (1 << 32) if number < 0 else number
+def envelope(action, relates_to, body, enumeration=True):
+    """A reply; `enumeration`: the body names elements of WS-Enumeration."""
+    return ('<s:Envelope xml:lang="en-US" xmlns:s="%s" xmlns:wsa="%s" %sxmlns:wsman="%s">'
+            '<s:Header><wsa:Action s:mustUnderstand="true">%s</wsa:Action>'
+            '<wsa:MessageID s:mustUnderstand="true">uuid:%s</wsa:MessageID><wsa:To>%s</wsa:To>'
+            '<wsa:RelatesTo s:mustUnderstand="true">%s</wsa:RelatesTo></s:Header>'
+            '<s:Body>%s</s:Body></s:Envelope>'
+            % (NS["s"], NS["a"], 'xmlns:wsen="%s" ' % NS["n"] if enumeration else "", NS["w"],
+               action, str(uuid.uuid4()).upper(), ANONYMOUS, escape(relates_to), body))
+
+
+def fault(relates_to, action, code, subcode, number, text, detail=None):
+    """A SOAP fault. `number` is the WS-Management or WMI code (a negative one
+    is taken as its 32-bit pattern); it appears on the outer WSManFault and
+    on the provider's inner one, as Windows nests them."""
+    number = number + (1 << 32) if number < 0 else number
     return envelope(
-        "http://schemas.dmtf.org/wbem/wsman/1/wsman/fault", relates_to,
-        '<s:Fault><s:Code><s:Value>s:Receiver</s:Value><s:Subcode><s:Value>w:InternalError'
-        '</s:Value></s:Subcode></s:Code><s:Reason><s:Text xml:lang="en-US">%s</s:Text></s:Reason>'
-        '<s:Detail><f:WSManFault xmlns:f="http://schemas.microsoft.com/wbem/wsman/1/wsmanfault" '
-        'Code="2150858752" Machine="peer"><f:Message><f:ProviderFault provider="WMI Provider" '
-        'path="%%systemroot%%\\system32\\WsmWmiPl.dll"><f:WSManFault '
+        action, relates_to,
+        '<s:Fault><s:Code><s:Value>%s</s:Value><s:Subcode><s:Value>%s</s:Value></s:Subcode>'
+        '</s:Code><s:Reason><s:Text xml:lang="en-US">%s</s:Text></s:Reason><s:Detail>%s'
+        '<f:WSManFault xmlns:f="http://schemas.microsoft.com/wbem/wsman/1/wsmanfault" '
+        'Code="%d" Machine="peer"><f:Message><f:ProviderFault providerId="%s"><f:WSManFault '
         'xmlns:f="http://schemas.microsoft.com/wbem/wsman/1/wsmanfault" Code="%d" Machine="peer">'
         '<f:Message>%s</f:Message></f:WSManFault></f:ProviderFault></f:Message></f:WSManFault>'
-        '</s:Detail></s:Fault>' % (escape(text), code, escape(text)))
+        '</s:Detail></s:Fault>'
+        % (code, subcode, escape(text),
+           "" if detail is None else "<wsman:FaultDetail>%s</wsman:FaultDetail>" % detail,
+           number, WMI_PROVIDER_ID, number, escape(text)),
+        enumeration=subcode.startswith("wsen:"))
+
+
+def wmi_fault(relates_to, number, text):
+    """A query that WMI refused (invalid class, query, ...)."""
+    return fault(relates_to, WSMAN_FAULT, "s:Receiver", "wsman:InternalError", number, text)
 
 
 def instance_xml(class_name, properties):
-    parts = ['<p:%s xmlns:p="%s%s" xmlns:cim="http://schemas.dmtf.org/wbem/wscim/1/common" '
-             'xsi:type="p:%s_Type" xmlns:xsi="http://www.w3.org/2001/XMLSchema-instance">'
+    parts = ['<p:%s xmlns:p="%s%s" xmlns:xsi="http://www.w3.org/2001/XMLSchema-instance" '
+             'xmlns:cim="http://schemas.dmtf.org/wbem/wscim/1/common" xsi:type="p:%s_Type">'
              % (class_name, CIMV2, class_name, class_name)]
     for name, value in properties.items():
         if value is None:
@@ -92,6 +116,14 @@ def instance_xml(class_name, properties):
             parts.append("<p:%s>%s</p:%s>" % (name, escape(text), name))
     parts.append("</p:%s>" % class_name)
     return "".join(parts)
+
+
+IDENTIFY_RESPONSE = (
+    '<s:Envelope xmlns:s="%s"><s:Header/><s:Body><wsmid:IdentifyResponse xmlns:wsmid="%s">'
+    '<wsmid:ProtocolVersion>%s</wsmid:ProtocolVersion>'
+    '<wsmid:ProductVendor>Microsoft Corporation</wsmid:ProductVendor>'
+    '<wsmid:ProductVersion>OS: 10.0.17763 SP: 0.0 Stack: 3.0</wsmid:ProductVersion>'
+    '</wsmid:IdentifyResponse></s:Body></s:Envelope>' % (NS["s"], NS["wsmid"], NS["w"]))
 
 
 class Computer:
@@ -235,66 +267,16 @@ class Handler(BaseHTTPRequestHandler):
             # As Windows by default (AllowUnencrypted = false).
             return self.reply(401, authenticate=True)
 
-        answer = self.answer(body.decode("utf-8"))
-        if answer is None:
+        reply = answer(state, body.decode("utf-8"), self.stop_now)
+        if reply is None:
             return self.drop()
-        status, soap = answer
+        status, soap = reply
         if state.args.delay_ms:
             time.sleep(state.args.delay_ms / 1000.0)
         soap = soap.encode("utf-8")
         if encrypted:
             return self.reply(status, encrypt(self.ctx, soap), ENCRYPTED_TYPE, token)
         return self.reply(status, soap, "application/soap+xml;charset=UTF-8", token)
-
-    def answer(self, text):
-        state = self.server.state
-        root = ET.fromstring(text)
-        body = root.find("s:Body", NS)
-        message_id = root.findtext("s:Header/a:MessageID", "", NS)
-        if body.find("wsmid:Identify", NS) is not None:
-            state.log("Identify")
-            return 200, ('<s:Envelope xml:lang="en-US" '
-                         'xmlns:s="http://www.w3.org/2003/05/soap-envelope"><s:Header/><s:Body>'
-                         '<wsmid:IdentifyResponse xmlns:wsmid="%s"><wsmid:ProtocolVersion>'
-                         'http://schemas.dmtf.org/wbem/wsman/1/wsman.xsd</wsmid:ProtocolVersion>'
-                         '<wsmid:ProductVendor>Microsoft Corporation</wsmid:ProductVendor>'
-                         '<wsmid:ProductVersion>OS: 0.0.0 SP: 0.0 Stack: 3.0</wsmid:ProductVersion>'
-                         '</wsmid:IdentifyResponse></s:Body></s:Envelope>' % NS["wsmid"])
-        enumerate_ = body.find("n:Enumerate", NS)
-        pull = body.find("n:Pull", NS)
-        if (enumerate_ is not None or pull is not None) and self.stop_now():
-            return None
-        if enumerate_ is not None:
-            state.log("Enumerate")
-            class_name, result = state.computer.query(enumerate_.findtext("w:Filter", "", NS))
-            if class_name is None:
-                return 500, fault(message_id, *result)
-            context = "uuid:" + str(uuid.uuid4()).upper()
-            with state.lock:
-                state.enumerations[context] = (class_name, list(result))
-            if enumerate_.find("w:OptimizeEnumeration", NS) is None:
-                return 200, envelope(ENUM_ACTION + "EnumerateResponse", message_id,
-                                     "<n:EnumerateResponse><n:EnumerationContext>%s"
-                                     "</n:EnumerationContext></n:EnumerateResponse>" % context)
-            items, end = self.page(context, enumerate_.findtext("w:MaxElements", "1", NS))
-            return 200, envelope(
-                ENUM_ACTION + "EnumerateResponse", message_id,
-                "<n:EnumerateResponse>%s<w:Items>%s</w:Items>%s</n:EnumerateResponse>"
-                % ("" if end else "<n:EnumerationContext>%s</n:EnumerationContext>" % context,
-                   items, "<w:EndOfSequence/>" if end else ""))
-        if pull is not None:
-            state.log("Pull")
-            context = pull.findtext("n:EnumerationContext", "", NS)
-            if context not in state.enumerations:
-                return 400, fault(message_id, 2150858843,
-                                  "The enumeration context supplied in the message is not valid.")
-            items, end = self.page(context, pull.findtext("n:MaxElements", "1", NS))
-            return 200, envelope(
-                ENUM_ACTION + "PullResponse", message_id,
-                "<n:PullResponse>%s<n:Items>%s</n:Items>%s</n:PullResponse>"
-                % ("" if end else "<n:EnumerationContext>%s</n:EnumerationContext>" % context,
-                   items, "<n:EndOfSequence/>" if end else ""))
-        return 400, fault(message_id, 2150858817, "The action is not supported by the service.")
 
     def stop_now(self):
         """True once the pages that --stop-after allows have been served."""
@@ -307,21 +289,87 @@ class Handler(BaseHTTPRequestHandler):
                 threading.Thread(target=state.server.shutdown, daemon=True).start()
         return True
 
-    def page(self, context, max_elements):
-        state = self.server.state
-        count = max(1, int(max_elements))
-        if state.args.page:
-            count = min(count, state.args.page)
+
+def answer(state, text, stop_now=lambda: False):
+    """(HTTP status, SOAP reply) for the request `text`, or None when the
+    service is to drop the connection instead."""
+    root = ET.fromstring(text)
+    body = root.find("s:Body", NS)
+    message_id = root.findtext("s:Header/a:MessageID", "", NS)
+    if body.find("wsmid:Identify", NS) is not None:
+        state.log("Identify")
+        return 200, IDENTIFY_RESPONSE
+    enumerate_ = body.find("n:Enumerate", NS)
+    pull = body.find("n:Pull", NS)
+    if (enumerate_ is not None or pull is not None) and stop_now():
+        return None
+    if enumerate_ is not None:
+        state.log("Enumerate")
+        resource = root.findtext("s:Header/w:ResourceURI", "", NS).strip()
+        if resource != CIMV2 + "*":
+            return 500, fault(message_id, ADDRESSING_FAULT, "s:Sender", "wsa:DestinationUnreachable",
+                              32768, "The WS-Management service cannot process the request. The "
+                              "service cannot find the resource identified by the resource URI "
+                              "and selectors.", "wsman:faultDetail/ResourceNotFound")
+        class_name, result = state.computer.query(enumerate_.findtext("w:Filter", "", NS))
+        if class_name is None:
+            return 500, wmi_fault(message_id, *result)
+        context = "uuid:" + str(uuid.uuid4()).upper()
         with state.lock:
-            class_name, remaining = state.enumerations[context]
-            taken, rest = remaining[:count], remaining[count:]
-            end = not rest
-            if end:
-                del state.enumerations[context]
-            else:
-                state.enumerations[context] = (class_name, rest)
-            state.pages += 1
-        return "".join(instance_xml(class_name, p) for p in taken), end
+            state.enumerations[context] = (class_name, list(result))
+        if enumerate_.find("w:OptimizeEnumeration", NS) is None:
+            return 200, envelope(ENUM_ACTION + "EnumerateResponse", message_id,
+                                 "<wsen:EnumerateResponse><wsen:EnumerationContext>%s"
+                                 "</wsen:EnumerationContext></wsen:EnumerateResponse>" % context)
+        items, end = page(state, context, enumerate_.findtext("w:MaxElements", "1", NS))
+        return 200, envelope(
+            ENUM_ACTION + "EnumerateResponse", message_id,
+            "<wsen:EnumerateResponse>%s<wsman:Items>%s</wsman:Items>%s</wsen:EnumerateResponse>"
+            % ("" if end else "<wsen:EnumerationContext>%s</wsen:EnumerationContext>" % context,
+               items, "<wsman:EndOfSequence/>" if end else ""))
+    if pull is not None:
+        state.log("Pull")
+        context = pull.findtext("n:EnumerationContext", "", NS).strip()
+        if context not in state.enumerations:
+            return 500, fault(message_id, ENUMERATION_FAULT, "s:Receiver",
+                              "wsen:InvalidEnumerationContext", 2150858779,
+                              "The enumeration context supplied in the message is not valid.")
+        items, end = page(state, context, pull.findtext("n:MaxElements", "1", NS))
+        return 200, envelope(
+            ENUM_ACTION + "PullResponse", message_id,
+            "<wsen:PullResponse>%s<wsen:Items>%s</wsen:Items>%s</wsen:PullResponse>"
+            % ("" if end else "<wsen:EnumerationContext>%s</wsen:EnumerationContext>" % context,
+               items, "<wsen:EndOfSequence/>" if end else ""))
+    return 500, fault(message_id, ADDRESSING_FAULT, "s:Sender", "wsa:ActionNotSupported",
+                      2150858771, "The action is not supported by the service.")
+
+
+def page(state, context, max_elements):
+    """The instances of the next page of `context` and whether it is the last."""
+    count = max(1, int(max_elements))
+    if state.args.page:
+        count = min(count, state.args.page)
+    with state.lock:
+        class_name, remaining = state.enumerations[context]
+        taken, rest = remaining[:count], remaining[count:]
+        end = not rest
+        if end:
+            del state.enumerations[context]
+        else:
+            state.enumerations[context] = (class_name, rest)
+        state.pages += 1
+    return "".join(instance_xml(class_name, p) for p in taken), end
+
+
+def serve_stdio(state):
+    """One request envelope per line on standard input, each answered with
+    one line "STATUS REPLY" on standard output: the messages without HTTP or
+    authentication, for comparing them with the documented ones."""
+    for line in sys.stdin:
+        if not line.strip():
+            continue
+        status, soap = answer(state, line)
+        print("%d %s" % (status, soap), flush=True)
 
 
 def main():
@@ -334,7 +382,10 @@ def main():
     parser.add_argument("--delay-ms", type=int, default=0)
     parser.add_argument("--stop-after", type=int, default=0)
     parser.add_argument("--log")
+    parser.add_argument("--stdio", action="store_true")
     args = parser.parse_args()
+    if args.stdio:
+        return serve_stdio(State(args))
 
     server = ThreadingHTTPServer((args.bind, args.port), Handler)
     server.daemon_threads = True
