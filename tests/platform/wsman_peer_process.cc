@@ -46,6 +46,7 @@ std::unique_ptr<WsmanPeerProcess> WsmanPeerProcess::Start(const WsmanPeerOptions
   if (!options.tls_cert.empty()) {
     args.insert(args.end(), {"--tls", options.tls_cert, options.tls_key});
   }
+  if (options.strict_channel_binding) args.insert(args.end(), {"--channel-binding", "strict"});
   if (options.page > 0) args.insert(args.end(), {"--page", std::to_string(options.page)});
   if (options.delay_ms > 0) {
     args.insert(args.end(), {"--delay-ms", std::to_string(options.delay_ms)});

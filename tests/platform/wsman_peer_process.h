@@ -17,6 +17,7 @@ struct WsmanPeerOptions {
   int port = 0;          // 0: a free one
   std::string tls_cert;  // with tls_key: serve HTTPS
   std::string tls_key;
+  bool strict_channel_binding = false;  // over HTTPS, refuse unbound clients
   int page = 0;        // at most this many instances per response (0: as asked)
   int delay_ms = 0;    // what every reply costs
   int stop_after = 0;  // pages served before the service stops (0: never)

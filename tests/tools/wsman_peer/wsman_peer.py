@@ -14,22 +14,29 @@ Options:
   --computer FILE    the lab computer's JSON file
   --bind ADDRESS     the address to listen on (default 127.0.0.1)
   --port N           0 picks a free port
-  --tls CERT KEY     serve HTTPS
+  --tls CERT KEY     serve HTTPS; a client's channel binding must match
+                     the certificate
+  --channel-binding strict
+                     over HTTPS, refuse a client that does not bind its
+                     context to the channel (as Windows's CbtHardeningLevel)
   --page N           at most N instances per response, whatever is asked
   --delay-ms N       time every reply costs
   --stop-after N     after N enumeration pages, stop: close every connection
                      without a reply and refuse new ones
-  --log FILE         one line per request: the action, or "auth"
+  --log FILE         one line per request: the action, "auth", or "unbound"
   --stdio            no network: answer request envelopes read from standard
                      input, one per line, with "STATUS REPLY" lines
 """
 import argparse
 import base64
+import hashlib
 import json
 import os
+import re
 import socket
 import ssl
 import struct
+import subprocess
 import sys
 import threading
 import time
@@ -145,6 +152,20 @@ class Computer:
         return words[-1], []
 
 
+def tls_channel_bindings(cert_file):
+    """The "tls-server-end-point" bindings of the certificate (RFC 5929):
+    its hash by the hash function of its signature, SHA-256 for MD5 and
+    SHA-1. GSSAPI refuses a context whose client bound it otherwise."""
+    with open(cert_file, encoding="ascii") as f:
+        der = ssl.PEM_cert_to_DER_cert(f.read())
+    text = subprocess.run(["openssl", "x509", "-in", cert_file, "-noout", "-text"],
+                          capture_output=True, text=True, check=True).stdout
+    signature = re.search(r"Signature Algorithm: *(\S+)", text).group(1).lower()
+    name = next((h for h in ("sha384", "sha512", "sha224") if h in signature), "sha256")
+    digest = hashlib.new(name, der).digest()
+    return graw.ChannelBindings(application_data=b"tls-server-end-point:" + digest)
+
+
 class State:
     def __init__(self, args):
         self.args = args
@@ -154,6 +175,7 @@ class State:
         self.stopped = False
         self.lock = threading.Lock()
         self.server = None
+        self.channel_bindings = tls_channel_bindings(args.tls[0]) if args.tls else None
 
     def log(self, what):
         if self.args.log:
@@ -240,16 +262,25 @@ class Handler(BaseHTTPRequestHandler):
         if auth.startswith("Negotiate "):
             state.log("auth")
             if self.ctx is None or self.ctx.complete:
-                self.ctx = gssapi.SecurityContext(usage="accept")
+                self.ctx = gssapi.SecurityContext(usage="accept",
+                                                  channel_bindings=state.channel_bindings)
                 self.authenticated = False
             try:
                 token = self.ctx.step(base64.b64decode(auth[len("Negotiate "):]))
+                complete = self.ctx.complete
+                bound = complete and bool(self.ctx.actual_flags &
+                                          gssapi.RequirementFlag.channel_bound)
             except gssapi.exceptions.GSSError as e:
                 print("wsman_peer: authentication failed: %s" % e, file=sys.stderr)
                 self.ctx = None
                 return self.reply(401, authenticate=True)
-            if not self.ctx.complete:
+            if not complete:
                 return self.reply(401, token=token)
+            if state.args.channel_binding == "strict" and not bound:
+                print("wsman_peer: authentication failed: no channel binding", file=sys.stderr)
+                state.log("unbound")
+                self.ctx = None
+                return self.reply(401, authenticate=True)
             self.authenticated = True
         if not self.authenticated:
             return self.reply(401, authenticate=True)
@@ -378,6 +409,7 @@ def main():
     parser.add_argument("--bind", default="127.0.0.1")
     parser.add_argument("--port", type=int, default=0)
     parser.add_argument("--tls", nargs=2, metavar=("CERT", "KEY"))
+    parser.add_argument("--channel-binding", choices=("relaxed", "strict"), default="relaxed")
     parser.add_argument("--page", type=int, default=0)
     parser.add_argument("--delay-ms", type=int, default=0)
     parser.add_argument("--stop-after", type=int, default=0)
