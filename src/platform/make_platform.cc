@@ -1,7 +1,7 @@
 #include <cstdlib>
 
 #include "platform/lab/lab_platform.h"
-#include "platform/network/network_platform.h"
+#include "platform/network_module_loader.h"
 #include "platform/platform.h"
 
 namespace hostlore {
@@ -9,7 +9,7 @@ namespace hostlore {
 Result<Platform> MakePlatform() {
   const char* lab = std::getenv("HOSTLORE_LAB");
   if (lab != nullptr) return MakeLabPlatform(lab);
-  return MakeNetworkPlatform();
+  return LoadNetworkPlatform();
 }
 
 }  // namespace hostlore
