@@ -11,7 +11,6 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include "util/unique_fd.h"
 
@@ -78,6 +77,29 @@ bool FilesUnchanged(int folder_fd, std::string_view text, bool& settled) {
   return true;
 }
 
+std::optional<struct stat> FileInfo(int fd) {
+  struct stat info {};
+  if (::fstat(fd, &info) != 0) return std::nullopt;
+  return info;
+}
+
+// The whole file, read straight into its string: an index runs to some
+// hundred kilobytes for a lab of ten thousand computers and every agent reads
+// it, so the copies of a stream buffer showed in each agent's start-up.
+// nullopt: it cannot be read in full. (Indexes are replaced by rename, never
+// rewritten in place.)
+std::optional<std::string> ReadAll(int fd, const struct stat& info) {
+  std::string text(static_cast<size_t>(info.st_size), '\0');
+  size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t got = ::read(fd, text.data() + done, text.size() - done);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return std::nullopt;
+    done += static_cast<size_t>(got);
+  }
+  return text;
+}
+
 }  // namespace
 
 std::optional<LabIndex> LabIndex::Open(const std::string& folder) {
@@ -85,34 +107,32 @@ std::optional<LabIndex> LabIndex::Open(const std::string& folder) {
   if (::stat(folder.c_str(), &folder_info) != 0) return std::nullopt;
   const std::optional<std::string> path = IndexPath(folder_info);
   if (!path) return std::nullopt;
-  struct stat index_info {};
-  std::ifstream in(*path, std::ios::binary);
-  if (!in || ::stat(path->c_str(), &index_info) != 0) return std::nullopt;
-  std::stringstream buffer;
-  buffer << in.rdbuf();
-  std::string text = buffer.str();
-  if (!text.starts_with(Header(folder, folder_info) + "\n")) return std::nullopt;
+  // One descriptor reads the index and, when it is due, holds the lock.
+  const UniqueFd index(::open(path->c_str(), O_RDONLY | O_CLOEXEC));
+  std::optional<struct stat> index_info;
+  std::optional<std::string> text;
+  if (index.valid()) index_info = FileInfo(index.get());
+  if (index_info) text = ReadAll(index.get(), *index_info);
+  if (!text || !text->starts_with(Header(folder, folder_info) + "\n")) return std::nullopt;
 
-  const int64_t age = NowNanoseconds() - Nanoseconds(index_info.st_mtim);
-  if (age >= 0 && age <= ToNanoseconds(kRecheckAfter)) return LabIndex(std::move(text));
+  const int64_t age = NowNanoseconds() - Nanoseconds(index_info->st_mtim);
+  if (age >= 0 && age <= ToNanoseconds(kRecheckAfter)) return LabIndex(std::move(*text));
   // Due for its recheck. One process rechecks at a time; the others trust the
   // index meanwhile rather than all stat-ing the folder at once.
-  const UniqueFd lock(::open(path->c_str(), O_RDONLY | O_CLOEXEC));
-  if (!lock.valid()) return std::nullopt;
-  if (::flock(lock.get(), LOCK_EX | LOCK_NB) != 0) {
+  if (::flock(index.get(), LOCK_EX | LOCK_NB) != 0) {
     const bool held_elsewhere = errno == EWOULDBLOCK;
-    return held_elsewhere ? std::optional<LabIndex>(LabIndex(std::move(text))) : std::nullopt;
+    return held_elsewhere ? std::optional<LabIndex>(LabIndex(std::move(*text))) : std::nullopt;
   }
   bool settled = false;
   bool unchanged = false;
   if (const UniqueFd folder_fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
       folder_fd.valid()) {
-    unchanged = FilesUnchanged(folder_fd.get(), text, settled);
+    unchanged = FilesUnchanged(folder_fd.get(), *text, settled);
   }
-  if (unchanged && settled) ::futimens(lock.get(), nullptr);  // confirmed now
-  // Closing the lock file releases the lock.
+  if (unchanged && settled) ::futimens(index.get(), nullptr);  // confirmed now
+  // Closing the index releases the lock.
   if (!unchanged || !settled) return std::nullopt;
-  return LabIndex(std::move(text));
+  return LabIndex(std::move(*text));
 }
 
 void LabIndex::Write(const std::string& folder, const std::vector<LabIndexEntry>& entries) {
