@@ -68,6 +68,7 @@ ConnectionTarget ParseServerField(std::string_view field, std::string_view sql_s
   } else if (field.starts_with("odbc:")) {
     target.odbc_connection = std::string(field.substr(5));
   } else {
+    target.sql_server = true;
     target.odbc_connection = "Driver=" + OdbcBraced(sql_server_driver) +
                              ";Server=" + OdbcBraced(field) +
                              ";Database=BrindleAsset;Trusted_Connection=Yes;";
@@ -76,7 +77,10 @@ ConnectionTarget ParseServerField(std::string_view field, std::string_view sql_s
 }
 
 Result<std::shared_ptr<EngineConnection>> ConnectEngine(std::string_view sql_server_field) {
-  const ConnectionTarget target = ParseServerField(sql_server_field, SqlServerOdbcDriver());
+  // Finding the SQL Server driver lists the installed ODBC drivers, which
+  // reads odbcinst.ini once per driver: only a SQL Server name pays for it.
+  ConnectionTarget target = ParseServerField(sql_server_field, "");
+  if (target.sql_server) target = ParseServerField(sql_server_field, SqlServerOdbcDriver());
   if (target.sqlite) return OpenSqliteConnection(target.sqlite_path);
   return OpenOdbcConnection(target.odbc_connection);
 }

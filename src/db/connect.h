@@ -21,6 +21,7 @@ struct ConnectionTarget {
   bool sqlite = false;
   std::string sqlite_path;        // when sqlite
   std::string odbc_connection;    // otherwise
+  bool sql_server = false;        // a SQL Server name: odbc_connection names the driver
 };
 
 // Never fails: every text names some target. `sql_server_driver` is the ODBC

@@ -22,6 +22,12 @@ TEST(ParseServerFieldTest, EachEngineGetsItsConnection) {
             "DSN=Inventory;UID=x");
   EXPECT_EQ(ParseServerField("SQL01", "FreeTDS").odbc_connection,
             "Driver={FreeTDS};Server={SQL01};Database=BrindleAsset;Trusted_Connection=Yes;");
+
+  // Only a SQL Server name is marked for the driver look-up.
+  EXPECT_TRUE(ParseServerField("SQL01", "").sql_server);
+  for (const char* field : {"sqlite:/x.db", "postgresql://h/inv", "odbc:DSN=Inventory"}) {
+    EXPECT_FALSE(ParseServerField(field, "").sql_server) << field;
+  }
 }
 
 TEST(ParseServerFieldTest, BracesKeepAServerNameFromAddingAttributes) {
