@@ -11,9 +11,9 @@
 #include "fleet/fleet_options.h"
 #include "fleet/fleet_runner.h"
 #include "fleet/fleet_view.h"
+#include "fleet/lab_check.h"
 #include "fleet/summary.h"
 #include "fleet/target_list.h"
-#include "platform/lab/lab_directory.h"
 
 namespace {
 
@@ -46,10 +46,9 @@ int main(int argc, char** argv) {
     return Fail("the agent " + options->runner.agent_path + " cannot be run (see --agent)");
   }
 
-  // Checks a lab once and leaves its index for the agents (see lab_index.h).
   if (const char* lab = std::getenv("HOSTLORE_LAB")) {
-    const auto loaded = hostlore::LabDirectory::Load(lab);
-    if (!loaded.ok()) return Fail(loaded.status().description());
+    const hostlore::Status checked = CheckLab(lab);
+    if (!checked.ok()) return Fail(checked.description());
   }
 
   FleetState state(targets.value());
