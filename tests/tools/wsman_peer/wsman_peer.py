@@ -23,7 +23,8 @@ Options:
   --delay-ms N       time every reply costs
   --stop-after N     after N enumeration pages, stop: close every connection
                      without a reply and refuse new ones
-  --log FILE         one line per request: the action, "auth", or "unbound"
+  --log FILE         one line per request: the action, "auth", "unbound", or
+                     "anonymous" (no credentials, refused)
   --stdio            no network: answer request envelopes read from standard
                      input, one per line, with "STATUS REPLY" lines
 """
@@ -283,6 +284,8 @@ class Handler(BaseHTTPRequestHandler):
                 return self.reply(401, authenticate=True)
             self.authenticated = True
         if not self.authenticated:
+            if not auth:
+                state.log("anonymous")
             return self.reply(401, authenticate=True)
         if not body:
             return self.reply(200, token=token)
