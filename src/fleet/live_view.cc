@@ -2,10 +2,12 @@
 // running target (name, address, a bar of its progress steps and its stage),
 // and at the bottom the overall bar with the counts and the time left.
 #include <curses.h>
+#include <langinfo.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <clocale>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
@@ -146,6 +148,13 @@ class LiveView final : public FleetView {
 std::unique_ptr<FleetView> NewLiveView() {
   const char* term = std::getenv("TERM");
   if (!::isatty(STDOUT_FILENO) || term == nullptr || std::strcmp(term, "dumb") == 0) return nullptr;
+  // The view's text is UTF-8 ("·" between the counts). Curses places a
+  // partly redrawn line by columns only when it decodes characters, so
+  // without a UTF-8 character type every change after a "·" landed one
+  // column further right per "·".
+  if (std::setlocale(LC_CTYPE, "") == nullptr || std::strcmp(nl_langinfo(CODESET), "UTF-8") != 0) {
+    std::setlocale(LC_CTYPE, "C.UTF-8");
+  }
   SCREEN* screen = newterm(nullptr, stdout, stdin);
   if (screen == nullptr) return nullptr;
   return std::make_unique<LiveView>(screen);
