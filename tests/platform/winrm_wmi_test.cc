@@ -310,6 +310,9 @@ TEST_F(WinrmWmiTest, HttpsTrustsTheNamedAuthorityAndFallsBackInOrder) {
   }
   options_.tls_cert = dir + "/peer.pem";
   options_.tls_key = dir + "/peer.key";
+  // As Windows with CbtHardeningLevel "Strict": a context that is not bound
+  // to this TLS channel (by the hash of this certificate) is refused.
+  options_.strict_channel_binding = true;
   std::unique_ptr<WsmanPeerProcess> peer = StartPeer();
   if (!peer) return;
 
@@ -318,6 +321,12 @@ TEST_F(WinrmWmiTest, HttpsTrustsTheNamedAuthorityAndFallsBackInOrder) {
   Result<std::unique_ptr<WmiConnection>> connection = Connect(options);
   ASSERT_TRUE(connection.ok()) << connection.status().description();
   EXPECT_EQ(All(*connection.value(), "Select * From Win32_Processor").size(), 2u);
+  // NTLM binds the channel as well.
+  WriteAuthFile("Secret-1", 0600);
+  connection = Connect(options);
+  ASSERT_TRUE(connection.ok()) << connection.status().description();
+  EXPECT_EQ(All(*connection.value(), "Select * From Win32_BIOS").size(), 1u);
+  EXPECT_EQ(CountLines(options_.log)["unbound"], 0);
 
   // Without the authority, HTTPS fails; the next endpoint is tried and its
   // failure told as well.

@@ -103,6 +103,8 @@ Result<std::unique_ptr<HttpTransport>> HttpTransport::Open(const std::string& ur
   curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, CollectHeader);
   curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, CollectBody);
   curl_easy_setopt(curl, CURLOPT_USERAGENT, "Microsoft WinRM Client");
+  // The server's certificate, for channel binding.
+  curl_easy_setopt(curl, CURLOPT_CERTINFO, 1L);
   return std::make_unique<HttpTransport>(url, std::move(handle));
 }
 
@@ -135,6 +137,21 @@ Result<HttpReply> HttpTransport::Post(std::string_view content_type, std::string
   }
   curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &collected.reply.status);
   return std::move(collected.reply);
+}
+
+std::string HttpTransport::ServerCertificate() const {
+  curl_certinfo* info = nullptr;
+  if (curl_easy_getinfo(handle_->curl, CURLINFO_CERTINFO, &info) != CURLE_OK || info == nullptr ||
+      info->num_of_certs < 1) {
+    return "";
+  }
+  // The server's own certificate comes first, then its chain.
+  constexpr std::string_view kCert = "Cert:";
+  for (const curl_slist* entry = info->certinfo[0]; entry != nullptr; entry = entry->next) {
+    const std::string_view field = entry->data;
+    if (field.substr(0, kCert.size()) == kCert) return std::string(field.substr(kCert.size()));
+  }
+  return "";
 }
 
 }  // namespace hostlore::wsman

@@ -54,6 +54,11 @@ class HttpTransport {
   Result<HttpReply> Post(std::string_view content_type, std::string_view body,
                          std::string_view authorization);
 
+  // The PEM text of the certificate that the server presented when the
+  // connection of the last Post was opened; empty over plain HTTP, before
+  // the first Post, or when libcurl's TLS library does not tell.
+  std::string ServerCertificate() const;
+
   const std::string& url() const { return url_; }
 
  private:

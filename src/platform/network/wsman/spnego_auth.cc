@@ -67,6 +67,7 @@ struct SpnegoContext::Handles {
   gss_cred_id_t credential = GSS_C_NO_CREDENTIAL;
   gss_ctx_id_t context = GSS_C_NO_CONTEXT;
   gss_OID mech = GSS_C_NO_OID;  // the mechanism that SPNEGO settled on
+  std::string channel_binding;  // empty: not bound
 
   Handles() = default;
   Handles(const Handles&) = delete;
@@ -125,8 +126,10 @@ SpnegoContext::SpnegoContext(std::unique_ptr<Handles> handles) : handles_(std::m
 SpnegoContext::~SpnegoContext() = default;
 
 Result<std::unique_ptr<SpnegoContext>> SpnegoContext::Start(const std::string& host,
-                                                            const NetworkCredentials& credentials) {
+                                                            const NetworkCredentials& credentials,
+                                                            std::string channel_binding) {
   auto handles = std::make_unique<Handles>();
+  handles->channel_binding = std::move(channel_binding);
   const std::string service = "HTTP@" + host;
   gss_buffer_desc service_buffer = View(service);
   OM_uint32 minor = 0;
@@ -144,11 +147,16 @@ Result<std::string> SpnegoContext::Step(std::string_view service_token) {
   GssBuffer output;
   OM_uint32 minor = 0;
   gss_OID actual = GSS_C_NO_OID;
+  // No addresses, as Windows binds: only the application data counts.
+  gss_channel_bindings_struct bindings = {};
+  bindings.initiator_addrtype = GSS_C_AF_UNSPEC;
+  bindings.acceptor_addrtype = GSS_C_AF_UNSPEC;
+  bindings.application_data = View(handles_->channel_binding);
   const OM_uint32 major = gss_init_sec_context(
       &minor, handles_->credential, &handles_->context, handles_->target, &kSpnegoOid,
       GSS_C_MUTUAL_FLAG | GSS_C_CONF_FLAG | GSS_C_INTEG_FLAG, GSS_C_INDEFINITE,
-      GSS_C_NO_CHANNEL_BINDINGS, service_token.empty() ? GSS_C_NO_BUFFER : &input, &actual,
-      &output.buffer, nullptr, nullptr);
+      handles_->channel_binding.empty() ? GSS_C_NO_CHANNEL_BINDINGS : &bindings,
+      service_token.empty() ? GSS_C_NO_BUFFER : &input, &actual, &output.buffer, nullptr, nullptr);
   if (GSS_ERROR(major)) return GssFailure("security context", major, minor, actual);
   handles_->mech = actual;
   established_ = major == GSS_S_COMPLETE;

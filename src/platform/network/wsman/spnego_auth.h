@@ -25,10 +25,13 @@ struct Sealed {
 
 class SpnegoContext {
  public:
-  // A context for the service "HTTP@host". Failure: the credentials cannot
-  // be had (no ticket cache, a mechanism that is not installed).
+  // A context for the service "HTTP@host", bound to the channel that
+  // `channel_binding` (application data of GSSAPI channel bindings) names,
+  // if not empty. Failure: the credentials cannot be had (no ticket cache, a
+  // mechanism that is not installed).
   static Result<std::unique_ptr<SpnegoContext>> Start(const std::string& host,
-                                                      const NetworkCredentials& credentials);
+                                                      const NetworkCredentials& credentials,
+                                                      std::string channel_binding = {});
 
   struct Handles;
   // Made by Start.

@@ -4,6 +4,7 @@
 
 #include "platform/network/wsman/base64.h"
 #include "platform/network/wsman/http_encryption.h"
+#include "platform/network/wsman/tls_channel_binding.h"
 #include "platform/network/wsman/wsman_response.h"
 
 namespace hostlore::wsman {
@@ -44,9 +45,24 @@ Result<std::unique_ptr<WsmanSession>> WsmanSession::Open(const std::string& host
                                         std::move(transport).value());
 }
 
+Result<std::string> WsmanSession::ChannelBinding() {
+  if (encrypt_) return std::string();
+  // The certificate is known once a request has opened the connection; this
+  // one carries no credentials and is refused.
+  Result<HttpReply> opened = transport_->Post(kSoapContentType, "", "");
+  ++round_trips_;
+  if (!opened.ok()) return opened.status();
+  const std::string pem = transport_->ServerCertificate();
+  if (pem.empty()) return std::string();  // a TLS library that does not tell: unbound
+  return TlsServerEndPoint(pem);
+}
+
 Result<std::optional<HttpReply>> WsmanSession::Authenticate(std::string_view soap) {
   context_.reset();
-  Result<std::unique_ptr<SpnegoContext>> started = SpnegoContext::Start(host_, credentials_);
+  Result<std::string> binding = ChannelBinding();
+  if (!binding.ok()) return binding.status();
+  Result<std::unique_ptr<SpnegoContext>> started =
+      SpnegoContext::Start(host_, credentials_, std::move(binding).value());
   if (!started.ok()) return started.status();
   std::unique_ptr<SpnegoContext> context = std::move(started).value();
   const std::string_view body = encrypt_ ? std::string_view() : soap;

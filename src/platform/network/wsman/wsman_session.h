@@ -1,6 +1,7 @@
 // An authenticated exchange of SOAP messages with one WS-Management endpoint:
 // Negotiate on the first request (and again whenever the service has
-// forgotten the connection), message encryption over plain HTTP.
+// forgotten the connection), message encryption over plain HTTP, the context
+// bound to the TLS channel over HTTPS.
 #pragma once
 
 #include <memory>
@@ -46,6 +47,10 @@ class WsmanSession {
   int round_trips() const { return round_trips_; }
 
  private:
+  // Over HTTPS, the channel binding of the connection (see
+  // tls_channel_binding.h), at the cost of one request; empty over HTTP,
+  // where message encryption protects the exchange instead.
+  Result<std::string> ChannelBinding();
   // Runs the Negotiate legs. Over HTTPS the legs carry `soap` and the reply
   // to the last one is returned; over HTTP they carry nothing (the message
   // must wait for the context that encrypts it) and no reply is returned.
