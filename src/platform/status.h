@@ -11,8 +11,10 @@ namespace hostlore {
 // system error codes that the remote side reports, so that the collectors can
 // tell "not found" from "access denied" from "no more items".
 namespace win32 {
+inline constexpr int64_t kInvalidFunction = 1;
 inline constexpr int64_t kFileNotFound = 2;
 inline constexpr int64_t kAccessDenied = 5;
+inline constexpr int64_t kNotSupported = 50;
 inline constexpr int64_t kBadNetPath = 53;
 inline constexpr int64_t kInvalidParameter = 87;
 inline constexpr int64_t kMoreData = 234;

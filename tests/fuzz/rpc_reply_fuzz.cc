@@ -1,20 +1,40 @@
 // Feeds arbitrary bytes to everything that decodes what an RPC server
-// sends: fragment headers, bind replies, response assembly, and the winreg
-// and svcctl reply stubs. None may crash, overrun or hang.
+// sends: fragment headers, bind replies, response assembly, a channel
+// reading a batch of replies, and the winreg and svcctl reply stubs. None
+// may crash, overrun or hang.
 #include <cstddef>
 #include <cstdint>
 #include <algorithm>
 #include <string_view>
 
 #include "platform/network/dcerpc_pdu.h"
+#include "platform/network/rpc_channel.h"
 #include "platform/network/svcctl_client.h"
 #include "platform/network/winreg_client.h"
+#include "platform/network/winreg_multiple_values.h"
 
 namespace {
 
 void Require(bool condition) {
   if (!condition) __builtin_trap();
 }
+
+// The input as a pipe's bytes; asking for more than is left fails, as a
+// pipe that waits forever would time out.
+class BytesPipe final : public hostlore::rpc::PduTransport {
+ public:
+  explicit BytesPipe(std::string_view bytes) : bytes_(bytes) {}
+  hostlore::Status Write(std::string_view) override { return hostlore::Status::Ok(); }
+  hostlore::Status Read(size_t count, std::string& out) override {
+    if (count > bytes_.size()) return hostlore::Status::Failure(53, "no more bytes");
+    out.assign(bytes_.substr(0, count));
+    bytes_.remove_prefix(count);
+    return hostlore::Status::Ok();
+  }
+
+ private:
+  std::string_view bytes_;
+};
 
 }  // namespace
 
@@ -40,6 +60,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Require(value->value.data.size() <= rest.size());
   }
   (void)winreg::DecodeEnumKey(rest);
+  if (auto values = winreg::DecodeQueryMultipleValues(rest, split % 5); values.ok()) {
+    for (const RegistryValue& value : values->values) Require(value.data.size() <= rest.size());
+  }
+  // A channel whose calls (the bind reply forged in front) read the rest.
+  rpc::RpcChannel channel(std::make_unique<BytesPipe>(rest));
+  std::vector<rpc::RpcChannel::Request> requests(split % 7 + 1, {9, "q", split % 2});
+  for (int round = 0; round < 2 && !channel.broken(); ++round) {
+    Require(channel.CallBatch(requests).size() == requests.size());
+  }
   (void)svcctl::DecodeHandleReply(rest);
   if (auto services = svcctl::DecodeEnumServices(rest); services.ok()) {
     Require(services->display_names.size() <= rest.size() / svcctl::kRecordBytes);

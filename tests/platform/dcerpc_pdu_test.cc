@@ -165,101 +165,186 @@ TEST(DceRpcResponse, JoinsFragmentsAndReportsFaults) {
   EXPECT_FALSE(ResponseAssembler(7).Add(lying).ok());
 }
 
-// Replays scripted replies; records what was written.
-class ScriptedTransport final : public PduTransport {
+// A pipe of scripted reply messages, as an SMB server serves it: one SMB
+// READ returns at most one message, or the part of it that was asked for,
+// and a read of more bytes than will ever come fails (a real pipe would
+// wait for them). Records what was written and counts SMB READs.
+class ScriptedPipe final : public PduTransport {
  public:
-  explicit ScriptedTransport(std::string replies) : replies_(std::move(replies)) {}
+  void Reply(std::string message) { messages_.push_back(std::move(message)); }
   Status Write(std::string_view bytes) override {
     written.emplace_back(bytes);
     return Status::Ok();
   }
   Status Read(size_t count, std::string& out) override {
-    ++reads;
-    if (count > replies_.size()) return Status::Failure(53, "peer gone");
-    out = replies_.substr(0, count);
-    replies_.erase(0, count);
+    out.clear();
+    while (out.size() < count) {
+      if (messages_.empty()) return Status::Failure(53, "waited for bytes that never came");
+      ++smb_reads;
+      std::string& next = messages_.front();
+      const size_t piece = std::min(count - out.size(), next.size());
+      out += next.substr(0, piece);
+      next.erase(0, piece);
+      if (next.empty()) messages_.pop_front();
+    }
     return Status::Ok();
   }
   std::vector<std::string> written;
-  int reads = 0;
+  int smb_reads = 0;
 
  private:
-  std::string replies_;
+  std::deque<std::string> messages_;
 };
 
-TEST(RpcChannel, BindsCallsAndSurvivesFaultsButNotGarbage) {
-  std::string script = Pdu(ptype::kBindAck, 3, 1, BindAckBody(kMaxFragment, 0));
-  script += Pdu(ptype::kResponse, kFirstFragment, 2, ResponseBody("one "));
-  script += Pdu(ptype::kResponse, kLastFragment, 2, ResponseBody("two"));
-  script += Pdu(ptype::kFault, 3, 3, FaultBody(5));
-  script += Pdu(ptype::kResponse, 3, 4, ResponseBody("ok"));
-  script += "garbage that is no PDU";
-  auto transport = std::make_unique<ScriptedTransport>(script);
-  ScriptedTransport* seen = transport.get();
-  Result<std::unique_ptr<RpcChannel>> channel = RpcChannel::Bind(std::move(transport), kWinreg);
-  ASSERT_TRUE(channel.ok()) << channel.status().description();
-  RpcChannel& rpc = *channel.value();
+// A pipe whose first reply accepts the bind, with fragments of at most
+// `max_fragment` bytes.
+std::unique_ptr<ScriptedPipe> NewPipe(uint16_t max_fragment = kMaxFragment) {
+  auto pipe = std::make_unique<ScriptedPipe>();
+  pipe->Reply(Pdu(ptype::kBindAck, 3, 1, BindAckBody(max_fragment, 0)));
+  return pipe;
+}
 
-  Result<std::string> joined = rpc.Call(9, "x");
+std::unique_ptr<RpcChannel> BoundChannel(std::unique_ptr<ScriptedPipe> pipe) {
+  auto channel = RpcChannel::Bind(std::move(pipe), kWinreg);
+  EXPECT_TRUE(channel.ok()) << channel.status().description();
+  return channel.ok() ? std::move(channel).value() : nullptr;
+}
+
+TEST(RpcChannel, CallsSurviveFaultsButNotGarbage) {
+  auto owned = NewPipe();
+  ScriptedPipe& pipe = *owned;
+  pipe.Reply(Pdu(ptype::kResponse, kFirstFragment, 2, ResponseBody("one ")));
+  pipe.Reply(Pdu(ptype::kResponse, kLastFragment, 2, ResponseBody("two.")));
+  pipe.Reply(Pdu(ptype::kFault, 3, 3, FaultBody(5)));
+  pipe.Reply(Pdu(ptype::kResponse, 3, 4, ResponseBody("okay")));
+  pipe.Reply("garbage that is no PDU at all, really");
+  std::unique_ptr<RpcChannel> rpc = BoundChannel(std::move(owned));
+  ASSERT_TRUE(rpc);
+
+  Result<std::string> joined = rpc->Call(9, "x");
   ASSERT_TRUE(joined.ok());
-  EXPECT_EQ(joined.value(), "one two");
-  Result<std::string> faulted = rpc.Call(9, "y");
+  EXPECT_EQ(joined.value(), "one two.");
+  Result<std::string> faulted = rpc->Call(9, "y");
   EXPECT_EQ(faulted.status().number(), 5);
-  EXPECT_FALSE(rpc.broken());
-  EXPECT_EQ(rpc.Call(9, "z").value(), "ok");
-  EXPECT_FALSE(rpc.Call(9, "w").ok());
-  EXPECT_TRUE(rpc.broken());
-  const size_t writes = seen->written.size();
-  EXPECT_FALSE(rpc.Call(9, "v").ok());
-  EXPECT_EQ(seen->written.size(), writes);  // a broken channel sends nothing
+  EXPECT_FALSE(rpc->broken());
+  EXPECT_EQ(rpc->Call(9, "z").value(), "okay");
+  EXPECT_FALSE(rpc->Call(9, "w").ok());
+  EXPECT_TRUE(rpc->broken());
+  const size_t writes = pipe.written.size();
+  EXPECT_FALSE(rpc->Call(9, "v").ok());
+  EXPECT_EQ(pipe.written.size(), writes);  // a broken channel sends nothing
 }
 
 TEST(RpcChannel, LargeRequestsGoInServerSizedFragments) {
   // The server accepts fragments of at most 1024 bytes.
-  std::string script = Pdu(ptype::kBindAck, 3, 1, BindAckBody(1024, 0));
-  script += Pdu(ptype::kResponse, 3, 2, ResponseBody(""));
-  auto transport = std::make_unique<ScriptedTransport>(script);
-  ScriptedTransport* seen = transport.get();
-  auto channel = RpcChannel::Bind(std::move(transport), kWinreg);
-  ASSERT_TRUE(channel.ok());
-  ASSERT_TRUE(channel.value()->Call(1, std::string(3000, 'q')).ok());
-  ASSERT_EQ(seen->written.size(), 1u + 3u);
-  for (const std::string& fragment : seen->written) EXPECT_LE(fragment.size(), 1024u);
+  auto owned = NewPipe(1024);
+  ScriptedPipe& pipe = *owned;
+  pipe.Reply(Pdu(ptype::kResponse, 3, 2, ResponseBody("done")));
+  std::unique_ptr<RpcChannel> rpc = BoundChannel(std::move(owned));
+  ASSERT_TRUE(rpc);
+  ASSERT_TRUE(rpc->Call(1, std::string(3000, 'q')).ok());
+  ASSERT_EQ(pipe.written.size(), 2u);
+  std::string_view message = pipe.written[1];
+  int fragments = 0;
+  while (!message.empty()) {
+    Result<PduHeader> header = ParseHeader(message);
+    ASSERT_TRUE(header.ok());
+    EXPECT_LE(header->frag_length, 1024u);
+    message.remove_prefix(std::min<size_t>(header->frag_length, message.size()));
+    ++fragments;
+  }
+  EXPECT_EQ(fragments, 3);
 }
 
-TEST(RpcChannel, ABatchIsOneWriteAndOneReadPerResponsePlusOne) {
-  std::string script = Pdu(ptype::kBindAck, 3, 1, BindAckBody(kMaxFragment, 0));
-  script += Pdu(ptype::kResponse, 3, 2, ResponseBody("first"));
-  script += Pdu(ptype::kFault, 3, 3, FaultBody(0x1C010002));
-  script += Pdu(ptype::kResponse, kFirstFragment, 4, ResponseBody("two "));
-  script += Pdu(ptype::kResponse, kLastFragment, 4, ResponseBody("pieces"));
-  script += Pdu(ptype::kResponse, 3, 5, ResponseBody("after"));
-  auto transport = std::make_unique<ScriptedTransport>(script);
-  ScriptedTransport* seen = transport.get();
-  auto channel = RpcChannel::Bind(std::move(transport), kWinreg);
-  ASSERT_TRUE(channel.ok());
-  const int reads_before = seen->reads;
-  std::vector<Result<std::string>> results =
-      channel.value()->CallBatch({{9, "a"}, {9, "b"}, {9, "c"}});
-  ASSERT_EQ(results.size(), 3u);
-  EXPECT_EQ(results[0].value(), "first");
-  EXPECT_EQ(results[1].status().number(), 0x1C010002);
-  EXPECT_EQ(results[2].value(), "two pieces");
-  EXPECT_EQ(seen->written.size(), 2u);  // the bind, then the whole batch at once
-  EXPECT_EQ(seen->reads - reads_before, 4 + 1);  // four fragments
-  EXPECT_EQ(channel.value()->Call(9, "d").value(), "after");
+TEST(RpcChannel, ABatchIsOneWriteAndNeverWaitsForBytesThatWillNotCome) {
+  auto owned = NewPipe();
+  ScriptedPipe& pipe = *owned;
+  std::vector<RpcChannel::Request> requests;
+  std::vector<std::string> expected;
+  for (uint32_t call = 2; call < 42; ++call) {
+    requests.push_back({9, "q"});
+    if (call % 7 == 0) {
+      pipe.Reply(Pdu(ptype::kFault, 3, call, FaultBody(0x1C010002)));
+      expected.emplace_back();
+    } else if (call % 5 == 0) {
+      pipe.Reply(Pdu(ptype::kResponse, kFirstFragment, call, ResponseBody("two ")));
+      pipe.Reply(Pdu(ptype::kResponse, kLastFragment, call, ResponseBody("pieces")));
+      expected.emplace_back("two pieces");
+    } else {
+      expected.push_back(std::string(call * 3, 'v'));
+      pipe.Reply(Pdu(ptype::kResponse, 3, call, ResponseBody(expected.back())));
+    }
+  }
+  pipe.Reply(Pdu(ptype::kResponse, 3, 42, ResponseBody("after")));
+  std::unique_ptr<RpcChannel> rpc = BoundChannel(std::move(owned));
+  ASSERT_TRUE(rpc);
+  std::vector<Result<std::string>> results = rpc->CallBatch(requests);
+  ASSERT_EQ(results.size(), expected.size());
+  for (size_t i = 0; i < results.size(); ++i) {
+    if (expected[i].empty()) {
+      EXPECT_EQ(results[i].status().number(), 0x1C010002) << i;
+    } else {
+      ASSERT_TRUE(results[i].ok()) << i << ": " << results[i].status().description();
+      EXPECT_EQ(results[i].value(), expected[i]);
+    }
+  }
+  EXPECT_FALSE(rpc->broken());
+  EXPECT_EQ(pipe.written.size(), 2u);  // the bind, then the whole batch at once
+  EXPECT_EQ(rpc->Call(9, "d").value(), "after");
+}
+
+TEST(RpcChannel, RepliesOfTheLengthLastSeenCostOneSmbReadEach) {
+  auto owned = NewPipe();
+  ScriptedPipe& pipe = *owned;
+  std::unique_ptr<RpcChannel> rpc;
+  constexpr int kCalls = 30;
+  uint32_t call = 2;
+  for (int round = 0; round < 2; ++round) {
+    for (int i = 0; i < kCalls; ++i) {
+      pipe.Reply(Pdu(ptype::kResponse, 3, call++, ResponseBody(std::string(96, 'v'))));
+    }
+    pipe.Reply(Pdu(ptype::kResponse, 3, call++, ResponseBody("last")));
+  }
+  rpc = BoundChannel(std::move(owned));
+  ASSERT_TRUE(rpc);
+  std::vector<RpcChannel::Request> requests(kCalls, {9, "q"});
+  requests.push_back({4, "q"});
+  int reads[2] = {0, 0};
+  for (int round = 0; round < 2; ++round) {
+    const int before = pipe.smb_reads;
+    for (const Result<std::string>& result : rpc->CallBatch(requests)) EXPECT_TRUE(result.ok());
+    reads[round] = pipe.smb_reads - before;
+  }
+  // Once the length is known, a reply takes one SMB read, except for the
+  // last few of a batch: there the guess reaches beyond what is certain to
+  // come (the shortest possible replies of the calls left), and a read
+  // stops short of a reply's end.
+  EXPECT_LT(reads[1], reads[0]);
+  EXPECT_LE(reads[1], kCalls + 1 + 4);
+  EXPECT_FALSE(rpc->broken());
 }
 
 TEST(RpcChannel, ABatchCutShortBreaksTheChannel) {
-  std::string script = Pdu(ptype::kBindAck, 3, 1, BindAckBody(kMaxFragment, 0));
-  script += Pdu(ptype::kResponse, 3, 2, ResponseBody("only one"));
-  auto channel = RpcChannel::Bind(std::make_unique<ScriptedTransport>(script), kWinreg);
-  ASSERT_TRUE(channel.ok());
-  std::vector<Result<std::string>> results = channel.value()->CallBatch({{9, "a"}, {9, "b"}});
+  auto owned = NewPipe();
+  owned->Reply(Pdu(ptype::kResponse, 3, 2, ResponseBody("only one")));
+  std::unique_ptr<RpcChannel> rpc = BoundChannel(std::move(owned));
+  ASSERT_TRUE(rpc);
+  std::vector<Result<std::string>> results = rpc->CallBatch({{9, "a"}, {9, "b"}});
   ASSERT_EQ(results.size(), 2u);
-  EXPECT_FALSE(results[0].ok());  // its read took the missing next header too
   EXPECT_FALSE(results[1].ok());
-  EXPECT_TRUE(channel.value()->broken());
+  EXPECT_TRUE(rpc->broken());
+}
+
+TEST(RpcChannel, AReplyShorterThanAnyValidOneBreaksTheChannel) {
+  // A reply without even a status: the channel cannot know where the next
+  // one starts, so it stops rather than misreading.
+  auto owned = NewPipe();
+  owned->Reply(Pdu(ptype::kResponse, 3, 2, ResponseBody("")));
+  owned->Reply(Pdu(ptype::kResponse, 3, 3, ResponseBody("next")));
+  std::unique_ptr<RpcChannel> rpc = BoundChannel(std::move(owned));
+  ASSERT_TRUE(rpc);
+  EXPECT_FALSE(rpc->Call(9, "a").ok());
+  EXPECT_TRUE(rpc->broken());
 }
 
 }  // namespace

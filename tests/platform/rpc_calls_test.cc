@@ -4,6 +4,7 @@
 
 #include "platform/network/svcctl_client.h"
 #include "platform/network/winreg_client.h"
+#include "platform/network/winreg_multiple_values.h"
 #include "util/utf16.h"
 
 namespace hostlore {
@@ -57,6 +58,82 @@ TEST(WinregStubs, DecodesSubkeyNamesAndTheEnd) {
   std::string overlong = kSambaEnumKeyReply;
   overlong[16] = 0x7F;  // actual count beyond the maximum and the stub
   EXPECT_FALSE(winreg::DecodeEnumKey(overlong).ok());
+}
+
+TEST(WinregStubs, QueryMultipleValuesIsMarshalledAsSambaMarshalsIt) {
+  // Samba's own marshalling (its Python bindings) of the call for the one
+  // name "Ab" of a zero handle with an 8-byte buffer.
+  const std::string samba = Hex(
+      "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 01 00 00 00 00 00 00 00 "
+      "01 00 00 00 00 00 02 00 00 00 00 00 00 00 00 00 00 00 00 00 06 00 06 00 04 00 02 00 "
+      "03 00 00 00 00 00 00 00 03 00 00 00 41 00 62 00 00 00 00 00 01 00 00 00 08 00 02 00 "
+      "08 00 00 00 00 00 00 00 08 00 00 00 00 00 00 00 00 00 00 00 08 00 00 00 ");
+  Result<std::string> ours = winreg::EncodeQueryMultipleValues(rpc::ContextHandle{}, {"Ab"}, 8);
+  ASSERT_TRUE(ours.ok());
+  EXPECT_EQ(ours.value(), samba);
+}
+
+// A QueryMultipleValues reply for "A" (REG_SZ "hi") and "B" (REG_DWORD 7),
+// the server naming each value as Samba and Windows do.
+std::string MultipleValuesReply(uint32_t status, uint32_t b_offset = 6) {
+  rpc::NdrWriter w;
+  w.U32(2);
+  w.U32(0);
+  w.U32(2);
+  w.Referent();
+  w.U32(6);  // "hi" and its NUL
+  w.U32(0);
+  w.U32(reg::kSz);
+  w.Referent();
+  w.U32(4);
+  w.U32(b_offset);
+  w.U32(reg::kDword);
+  for (const char* name : {"A", "B"}) {
+    const std::string units = Utf8ToUtf16LeBytes(name) + std::string(2, '\0');
+    w.U16(4);
+    w.U16(4);
+    w.Referent();
+    w.U32(2);
+    w.U32(0);
+    w.U32(2);
+    w.Bytes(units);
+  }
+  const std::string data =
+      Utf8ToUtf16LeBytes("hi") + std::string(2, '\0') + std::string("\x07\0\0\0", 4);
+  w.Referent();
+  w.U32(16);
+  w.U32(0);
+  w.U32(static_cast<uint32_t>(data.size()));
+  w.Bytes(data);
+  w.U32(status == 234 ? 4096 : static_cast<uint32_t>(data.size()));
+  w.U32(status);
+  return w.bytes();
+}
+
+TEST(WinregStubs, DecodesSeveralValuesAndRefusesEntriesOutsideTheData) {
+  Result<winreg::MultipleValuesReply> both =
+      winreg::DecodeQueryMultipleValues(MultipleValuesReply(0), 2);
+  ASSERT_TRUE(both.ok()) << both.status().description();
+  ASSERT_EQ(both->values.size(), 2u);
+  EXPECT_EQ(both->values[0].type, reg::kSz);
+  EXPECT_EQ(both->values[0].data, Utf8ToUtf16LeBytes("hi") + std::string(2, '\0'));
+  EXPECT_EQ(both->values[1].type, reg::kDword);
+  EXPECT_EQ(both->values[1].data, std::string("\x07\0\0\0", 4));
+
+  Result<winreg::MultipleValuesReply> small =
+      winreg::DecodeQueryMultipleValues(MultipleValuesReply(234), 2);
+  ASSERT_TRUE(small.ok());
+  EXPECT_EQ(small->status, 234u);
+  EXPECT_EQ(small->size_needed, 4096u);
+  EXPECT_EQ(winreg::DecodeQueryMultipleValues(MultipleValuesReply(2), 2)->status, 2u);
+
+  EXPECT_FALSE(winreg::DecodeQueryMultipleValues(MultipleValuesReply(0, 8), 2).ok());
+  EXPECT_FALSE(winreg::DecodeQueryMultipleValues(MultipleValuesReply(0, 0xFFFFFFFE), 2).ok());
+  EXPECT_FALSE(winreg::DecodeQueryMultipleValues(MultipleValuesReply(0), 3).ok());
+  const std::string reply = MultipleValuesReply(0);
+  for (size_t cut = 0; cut < reply.size(); ++cut) {
+    EXPECT_FALSE(winreg::DecodeQueryMultipleValues(reply.substr(0, cut), 2).ok()) << cut;
+  }
 }
 
 std::string QueryValueReply(uint32_t type, std::string_view data, uint32_t size, uint32_t status) {

@@ -41,9 +41,26 @@ const char kRegistry[] =
     "[HKEY_USERS\\.DEFAULT\\Control Panel\\International]\n"
     "\"iCountry\"=\"49\"\n";
 
+// Keys that a walk reads ahead: every one has Name, all but two Version,
+// one has Extra, and one a Version of a quite different length.
+std::string ProgramKeys() {
+  std::string reg;
+  for (int i = 0; i < 25; ++i) {
+    const std::string n = (i < 10 ? "0" : "") + std::to_string(i);
+    reg += "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Hostlore\\Programs\\P" + n + "]\n";
+    reg += "\"Name\"=\"Program " + n + "\"\n";
+    if (i != 5 && i != 17) {
+      reg += "\"Version\"=\"" + (i == 20 ? std::string(3000, 'v') : "1." + n) + "\"\n";
+    }
+    if (i == 10) reg += "\"Extra\"=dword:00000007\n";
+    reg += "\n";
+  }
+  return reg;
+}
+
 SambaPeerContent Content() {
   SambaPeerContent content;
-  content.registry = kRegistry;
+  content.registry = std::string(kRegistry) + "\n" + ProgramKeys();
   content.services = {"hlsvc1", "hlsvc2"};
   content.c_blocks = 1000000;
   content.c_free_blocks = 250000;
@@ -156,6 +173,50 @@ TEST_F(SmbBackendTest, SubkeysComeInCreationOrderAndHkuIsReadable) {
     EXPECT_EQ(ReadRegValue(state, peer_->address(), Hive::kUsers,
                            ".DEFAULT\\Control Panel\\International", "iCountry", type),
               "49");
+  });
+}
+
+TEST_F(SmbBackendTest, AWalkOfListedKeysReadsWhatSingleReadsWould) {
+  // The collectors' way: list the subkeys, then open each and read its
+  // values one by one. Keys and values are fetched ahead in batches; every
+  // answer must still be the key's own, missing values included.
+  AsAdmin([&](ScanState& state) {
+    std::vector<std::string> programs;
+    EnumRegKeys(state, peer_->address(), Hive::kLocalMachine, "Software\\Hostlore\\Programs",
+                programs);
+    ASSERT_EQ(programs.size(), 25u);
+    for (int round = 0; round < 2; ++round) {
+      for (size_t i = 0; i < programs.size(); ++i) {
+        const std::string n = programs[i].substr(1);
+        const std::string key = "Software\\Hostlore\\Programs\\" + programs[i];
+        auto read = [&](const char* name) {
+          auto root = state.platform.registry->Connect(peer_->address(), Hive::kLocalMachine);
+          EXPECT_TRUE(root.ok());
+          auto opened = root.value()->OpenKey(key, reg::kAllSpecificRights);
+          EXPECT_TRUE(opened.ok()) << key;
+          return opened.ok() ? opened.value()->QueryValue(name)
+                             : Result<RegistryValue>(opened.status());
+        };
+        const Result<RegistryValue> name = read("Name");
+        ASSERT_TRUE(name.ok()) << key;
+        EXPECT_EQ(name->data, Units("Program " + n) + std::string(2, '\0'));
+        const Result<RegistryValue> version = read("Version");
+        if (i == 5 || i == 17) {
+          EXPECT_EQ(version.status().number(), win32::kFileNotFound) << key;
+        } else {
+          ASSERT_TRUE(version.ok()) << key;
+          EXPECT_EQ(version->data,
+                    Units(i == 20 ? std::string(3000, 'v') : "1." + n) + std::string(2, '\0'));
+        }
+        const Result<RegistryValue> extra = read("Extra");
+        if (i == 10) {
+          ASSERT_TRUE(extra.ok());
+          EXPECT_EQ(extra->data, std::string("\x07\0\0\0", 4));
+        } else {
+          EXPECT_EQ(extra.status().number(), win32::kFileNotFound) << key;
+        }
+      }
+    }
   });
 }
 

@@ -2,7 +2,34 @@
 
 #include <algorithm>
 
+#include "platform/status.h"
+
 namespace hostlore::rpc {
+namespace {
+
+// The shortest reply a call can get: every operation called through a
+// channel returns a 32-bit status, after a response PDU's header and fixed
+// fields (a fault is 32 bytes, a bind acknowledgement longer still). A
+// fragment that continues a reply is longer than a header, which is all
+// that is counted for it.
+constexpr size_t kShortestReply = kHeaderBytes + 8 + 4;
+
+// Bytes from the start of `buffered` that are certain to arrive while
+// `calls_left` replies are outstanding: every fragment whose header has
+// been read in full, then the shortest reply for each call not yet ended.
+// A header that does not parse stops the count; reading it again fails.
+size_t CertainBytes(std::string_view buffered, size_t calls_left) {
+  size_t at = 0;
+  while (calls_left > 0 && buffered.size() >= at + kHeaderBytes) {
+    Result<PduHeader> header = ParseHeader(buffered.substr(at));
+    if (!header.ok()) return buffered.size();
+    at += header->frag_length;
+    if ((header->flags & kLastFragment) || header->type == ptype::kFault) --calls_left;
+  }
+  return at + calls_left * kShortestReply;
+}
+
+}  // namespace
 
 Result<std::unique_ptr<RpcChannel>> RpcChannel::Bind(std::unique_ptr<PduTransport> transport,
                                                      const SyntaxId& interface_id) {
@@ -13,7 +40,7 @@ Result<std::unique_ptr<RpcChannel>> RpcChannel::Bind(std::unique_ptr<PduTranspor
       !written.ok()) {
     return written;
   }
-  Result<std::string> reply = channel->ReadFragment();
+  Result<std::string> reply = channel->NextFragment(1, 0);
   if (!reply.ok()) return reply.status();
   Result<BindResult> bound = ParseBindReply(reply.value(), call_id);
   if (!bound.ok()) return bound.status();
@@ -21,39 +48,36 @@ Result<std::unique_ptr<RpcChannel>> RpcChannel::Bind(std::unique_ptr<PduTranspor
   return channel;
 }
 
-Result<std::string> RpcChannel::ReadFragment() {
-  // A read blocks until it has every byte asked for, so the header comes
-  // first and says how much follows.
-  std::string fragment;
-  ++operations_;
-  if (Status read = transport_->Read(kHeaderBytes, fragment); !read.ok()) return read;
-  Result<PduHeader> header = ParseHeader(fragment);
-  if (!header.ok()) return header.status();
-  const size_t rest = header->frag_length - kHeaderBytes;
-  if (rest > 0) {
-    std::string body;
+Result<std::string> RpcChannel::NextFragment(size_t calls_left, size_t expected) {
+  for (;;) {
+    size_t want = 0;
+    if (received_.size() >= kHeaderBytes) {
+      Result<PduHeader> header = ParseHeader(received_);
+      if (!header.ok()) return header.status();
+      if (received_.size() >= header->frag_length) {
+        std::string fragment = received_.substr(0, header->frag_length);
+        received_.erase(0, header->frag_length);
+        return fragment;
+      }
+      // The rest of a fragment whose length is known: one exact read.
+      want = header->frag_length - received_.size();
+    } else {
+      const size_t certain = CertainBytes(received_, calls_left);
+      if (certain <= received_.size()) {
+        return Status::Failure(win32::kRpcServerUnavailable, "malformed RPC reply: no fragment");
+      }
+      // A read that ends where the fragment ends costs one SMB read; one
+      // that stops short of it or runs into the next costs another. Replies
+      // to the same operation tend to be of one size, so the last one's is
+      // the guess, as far as it is certain to come.
+      want = certain - received_.size();
+      if (expected > received_.size()) want = std::min(want, expected - received_.size());
+    }
+    std::string more;
     ++operations_;
-    if (Status read = transport_->Read(rest, body); !read.ok()) return read;
-    fragment += body;
+    if (Status read = transport_->Read(want, more); !read.ok()) return read;
+    received_ += more;
   }
-  return fragment;
-}
-
-Result<std::string> RpcChannel::ReadChained(std::string& header, bool chain) {
-  Result<PduHeader> parsed = ParseHeader(header);
-  if (!parsed.ok()) return parsed.status();
-  const size_t rest = parsed->frag_length - kHeaderBytes;
-  const size_t wanted = rest + (chain ? kHeaderBytes : 0);
-  std::string fragment = header;
-  header.clear();
-  if (wanted > 0) {
-    std::string body;
-    ++operations_;
-    if (Status read = transport_->Read(wanted, body); !read.ok()) return read;
-    fragment += body.substr(0, rest);
-    if (chain) header = body.substr(rest);
-  }
-  return fragment;
 }
 
 std::vector<Result<std::string>> RpcChannel::CallBatch(const std::vector<Request>& requests) {
@@ -77,44 +101,44 @@ std::vector<Result<std::string>> RpcChannel::CallBatch(const std::vector<Request
     results.assign(requests.size(), Break(written));
     return results;
   }
-  std::string header;
-  ++operations_;
-  if (Status read = transport_->Read(kHeaderBytes, header); !read.ok()) {
-    results.assign(requests.size(), Break(read));
-    return results;
-  }
   for (size_t i = 0; i < requests.size(); ++i) {
     ResponseAssembler assembler(call_ids[i]);
     Status failed;
+    bool first = true;
     while (!assembler.complete() && failed.ok()) {
-      Result<PduHeader> parsed = ParseHeader(header);
-      if (!parsed.ok()) {
-        failed = Break(parsed.status());
-        break;
-      }
-      // More is coming after this fragment unless it ends the last call.
-      const bool chain = !(parsed->flags & kLastFragment) || i + 1 < requests.size();
-      Result<std::string> fragment = ReadChained(header, chain);
+      size_t& expected = reply_sizes_[{requests[i].opnum, requests[i].size_key}];
+      Result<std::string> fragment = NextFragment(requests.size() - i, first ? expected : 0);
       if (!fragment.ok()) {
         failed = Break(fragment.status());
         break;
       }
+      if (first) expected = fragment->size();
+      first = false;
       if (Status added = assembler.Add(fragment.value()); !added.ok()) {
-        if (parsed->type == ptype::kFault && parsed->call_id == call_ids[i]) {
+        // A fault is an answer: the channel stays usable. Anything else
+        // leaves the pipe at an unknown position.
+        Result<PduHeader> header = ParseHeader(fragment.value());
+        if (header.ok() && header->type == ptype::kFault && header->call_id == call_ids[i]) {
           failed = added;
         } else {
           failed = Break(added);
         }
       }
     }
-    if (!failed.ok()) {
+    // Bytes read beyond the last reply mean a reply was shorter than any
+    // valid one: where the next one starts is unknown.
+    if (failed.ok() && i + 1 == requests.size() && !received_.empty()) {
+      failed = Break(Status::Failure(win32::kRpcServerUnavailable,
+                                     "malformed RPC reply: shorter than its status"));
+    }
+    if (failed.ok()) {
+      results.emplace_back(std::move(assembler.stub()));
+    } else {
       results.emplace_back(failed);
       if (broken()) {
         while (results.size() < requests.size()) results.emplace_back(broken_);
         return results;
       }
-    } else {
-      results.emplace_back(std::move(assembler.stub()));
     }
   }
   return results;
@@ -122,30 +146,14 @@ std::vector<Result<std::string>> RpcChannel::CallBatch(const std::vector<Request
 
 Status RpcChannel::Break(Status why) {
   broken_ = why;
+  received_.clear();
   return why;
 }
 
 Result<std::string> RpcChannel::Call(uint16_t opnum, std::string_view stub) {
-  if (broken()) return broken_;
-  ++calls_;
-  const uint32_t call_id = next_call_id_++;
-  for (const std::string& fragment : EncodeRequest(call_id, opnum, stub, max_send_fragment_)) {
-    ++operations_;
-    if (Status written = transport_->Write(fragment); !written.ok()) return Break(written);
-  }
-  ResponseAssembler assembler(call_id);
-  while (!assembler.complete()) {
-    Result<std::string> fragment = ReadFragment();
-    if (!fragment.ok()) return Break(fragment.status());
-    if (Status added = assembler.Add(fragment.value()); !added.ok()) {
-      // A fault is an answer: the channel stays usable. Anything else
-      // leaves the pipe at an unknown position.
-      Result<PduHeader> header = ParseHeader(fragment.value());
-      if (header.ok() && header->type == ptype::kFault && header->call_id == call_id) return added;
-      return Break(added);
-    }
-  }
-  return std::move(assembler.stub());
+  std::vector<Request> one;
+  one.push_back({opnum, std::string(stub)});
+  return std::move(CallBatch(one).front());
 }
 
 }  // namespace hostlore::rpc

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -49,14 +50,21 @@ class RpcChannel {
   struct Request {
     uint16_t opnum;
     std::string stub;
+    // Requests of one operation with the same key tend to get replies of
+    // one length (the same value name of sibling keys, say); the channel
+    // reads best when it can guess that length.
+    uint64_t size_key = 0;
   };
-  // Makes several calls in one write, then reads their responses in order.
-  // Each read takes the rest of one fragment together with the header of
-  // the next, so n one-fragment responses cost n + 1 transport reads
-  // instead of 2n. (On an SMB pipe each response is a message of its own
-  // and one SMB READ never crosses a message boundary, so there the saving
-  // is the writes: one instead of n.) One result per request, as Call
-  // would give it.
+  // Makes several calls in one write, then reads their responses in order;
+  // one result per request, as Call would give it.
+  //
+  // A transport read waits until it has every byte it asked for, so a read
+  // never asks for more than is certain to come: the rest of the fragments
+  // whose headers have been seen, and the smallest possible reply for each
+  // call not yet answered. On an SMB pipe each response is a message of its
+  // own and one SMB READ returns at most one message, so a read that ends
+  // exactly where a response ends is the cheapest: the length of the last
+  // reply to the same operation and size key is the guess for the next.
   std::vector<Result<std::string>> CallBatch(const std::vector<Request>& requests);
 
   bool broken() const { return !broken_.ok(); }
@@ -66,15 +74,18 @@ class RpcChannel {
   uint64_t transport_operations() const { return operations_; }
 
  private:
-  Result<std::string> ReadFragment();
-  // Reads the fragment whose header is `header`; when `chain` is set, also
-  // the next fragment's header, into `header`.
-  Result<std::string> ReadChained(std::string& header, bool chain);
+  // The next whole fragment, while the replies to `calls_left` calls
+  // (counting the one being assembled) are still to come; `expected` is
+  // its likely length (0: no idea).
+  Result<std::string> NextFragment(size_t calls_left, size_t expected);
   Status Break(Status why);
 
   std::unique_ptr<PduTransport> transport_;
   uint32_t next_call_id_ = 1;
   uint16_t max_send_fragment_ = kMaxFragment;
+  std::string received_;  // read but not yet taken; empty between calls
+  // The last reply's first fragment length, by operation and size key.
+  std::map<std::pair<uint16_t, uint64_t>, size_t> reply_sizes_;
   Status broken_;
   uint64_t calls_ = 0;
   uint64_t operations_ = 0;

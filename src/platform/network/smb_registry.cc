@@ -1,134 +1,19 @@
-// The registry seam over winreg. One pipe per target and one handle per hive
-// stay open for the run. Keys opened from a hive stay open too, a few at a
-// time, and are closed when they drop out of that small cache (the close
-// rides along with the next exchange): the same key opened again for the
-// next value costs nothing. What a caller sees is unchanged: the same keys
-// answer with the same values and the same failures.
-//
-// Round trips are saved in two more ways, both reading exactly what the
-// caller would read next: the first value read of a key fetches, in one
-// exchange, every value name that was read before from keys of the same
-// parent (the software inventory reads the same names from every program's
-// key), and subkeys are enumerated several indexes per exchange.
-#include <algorithm>
-#include <deque>
+// The registry seam over winreg: one pipe per target for the run (see
+// smb_registry_pipe.h for how it saves round trips). What a caller sees is
+// what single calls would give: the same keys answer with the same values
+// and the same failures.
 #include <map>
-#include <optional>
 #include <utility>
 
 #include "platform/network/smb_backends.h"
+#include "platform/network/smb_registry_pipe.h"
 #include "platform/network/winreg_client.h"
 
 namespace hostlore {
 namespace {
 
-// MAXIMUM_ALLOWED, as RegConnectRegistry asks for a hive.
-constexpr uint32_t kMaximumAllowed = 0x02000000;
-// Keys kept open besides the ones callers hold.
-constexpr size_t kCachedKeys = 4;
 // Subkey indexes asked for per exchange.
 constexpr uint32_t kEnumBatch = 16;
-
-std::string Lower(std::string_view text) {
-  std::string lower(text);
-  std::transform(lower.begin(), lower.end(), lower.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return lower;
-}
-
-std::string ParentOf(const std::string& path) {
-  const size_t slash = path.rfind('\\');
-  return slash == std::string::npos ? std::string() : path.substr(0, slash);
-}
-
-// A key opened from a hive, kept open while cached.
-struct OpenedKey {
-  Hive hive;
-  std::string path;  // lower case
-  uint32_t access;
-  rpc::ContextHandle handle;
-  bool prefetched = false;
-  std::map<std::string, Result<RegistryValue>> values;  // lower-case name
-};
-
-// The winreg pipe of one target with its open hive handles and keys.
-class RegistryPipe {
- public:
-  explicit RegistryPipe(std::unique_ptr<rpc::RpcChannel> channel) : client(std::move(channel)) {}
-
-  Result<rpc::ContextHandle> Hive(hostlore::Hive hive) {
-    if (auto found = hives_.find(hive); found != hives_.end()) return found->second;
-    Result<rpc::ContextHandle> opened = client.OpenHive(hive, kMaximumAllowed);
-    if (opened.ok()) hives_.emplace(hive, opened.value());
-    return opened;
-  }
-
-  Result<std::shared_ptr<OpenedKey>> Open(hostlore::Hive hive, std::string_view path,
-                                          uint32_t access) {
-    const std::string lower = Lower(path);
-    for (auto it = keys_.begin(); it != keys_.end(); ++it) {
-      if ((*it)->hive == hive && (*it)->path == lower && (*it)->access == access) {
-        std::shared_ptr<OpenedKey> key = *it;
-        keys_.erase(it);
-        keys_.push_front(key);
-        return key;
-      }
-    }
-    Result<rpc::ContextHandle> root = Hive(hive);
-    if (!root.ok()) return root.status();
-    Result<rpc::ContextHandle> handle = client.OpenKey(root.value(), path, access);
-    if (!handle.ok()) return handle.status();
-    auto key = std::make_shared<OpenedKey>(OpenedKey{hive, lower, access, handle.value()});
-    keys_.push_front(key);
-    Trim();
-    return key;
-  }
-
-  Result<RegistryValue> Query(OpenedKey& key, std::string_view name) {
-    const std::string lower = Lower(name);
-    std::vector<std::string>& learned = names_read_[{key.hive, ParentOf(key.path)}];
-    const bool known = std::find(learned.begin(), learned.end(), lower) != learned.end();
-    if (!known) learned.push_back(lower);
-    if (!key.prefetched && known && learned.size() > 1) {
-      key.prefetched = true;
-      std::vector<Result<RegistryValue>> values = client.QueryValues(key.handle, learned);
-      for (size_t i = 0; i < learned.size(); ++i) key.values.emplace(learned[i], values[i]);
-    }
-    key.prefetched = true;
-    // A prefetched value answers once; reading it again asks the server.
-    if (auto found = key.values.find(lower); found != key.values.end()) {
-      Result<RegistryValue> value = std::move(found->second);
-      key.values.erase(found);
-      return value;
-    }
-    return client.QueryValue(key.handle, name);
-  }
-
-  ~RegistryPipe() {
-    for (const auto& key : keys_) client.CloseLater(key->handle);
-    for (const auto& [hive, handle] : hives_) client.CloseLater(handle);
-    if (!client.channel().broken()) client.FlushCloses();
-  }
-
-  winreg::WinregClient client;
-
- private:
-  // Closes the least recently used keys beyond the cache size that no
-  // caller holds.
-  void Trim() {
-    for (auto it = keys_.end(); keys_.size() > kCachedKeys && it != keys_.begin();) {
-      --it;
-      if (it->use_count() == 1) {
-        client.CloseLater((*it)->handle);
-        it = keys_.erase(it);
-      }
-    }
-  }
-
-  std::map<hostlore::Hive, rpc::ContextHandle> hives_;
-  std::deque<std::shared_ptr<OpenedKey>> keys_;
-  std::map<std::pair<hostlore::Hive, std::string>, std::vector<std::string>> names_read_;
-};
 
 class SmbRegistryKey final : public RegistryKey {
  public:
@@ -167,6 +52,7 @@ class SmbRegistryKey final : public RegistryKey {
     if (index < enumerated_first_ || index >= enumerated_first_ + enumerated_.size()) {
       enumerated_first_ = index;
       enumerated_ = pipe_->client.EnumKeys(handle_, index, kEnumBatch);
+      if (key_) pipe_->NoteSubkeys(*key_, index, enumerated_);
     }
     return enumerated_[index - enumerated_first_];
   }

@@ -65,13 +65,25 @@ class WinregClient {
   Result<rpc::ContextHandle> OpenHive(Hive hive, uint32_t access);
   Result<rpc::ContextHandle> OpenKey(const rpc::ContextHandle& parent, std::string_view path,
                                      uint32_t access);
+  // The keys `paths` below `parent`, in one exchange.
+  std::vector<Result<rpc::ContextHandle>> OpenKeys(const rpc::ContextHandle& parent,
+                                                   const std::vector<std::string>& paths,
+                                                   uint32_t access);
   Result<RegistryValue> QueryValue(const rpc::ContextHandle& key, std::string_view name);
   Result<std::string> EnumKey(const rpc::ContextHandle& key, uint32_t index);
   Status CloseKey(const rpc::ContextHandle& key);
 
-  // The values `names` of one open key, queried in one exchange.
-  std::vector<Result<RegistryValue>> QueryValues(const rpc::ContextHandle& key,
-                                                 const std::vector<std::string>& names);
+  struct WantedValue {
+    std::string name;
+    bool expected = true;  // likely to exist (a key like this one has it)
+  };
+  // The values `wanted` of each of `keys`, in one exchange, each as
+  // QueryValue would give it: result[k][i] is value i of key k. A key's
+  // expected names travel together in one QueryMultipleValues call; the
+  // others are asked one by one, and so are the expected ones when that
+  // call fails (one is missing after all, or the server does not offer it).
+  std::vector<std::vector<Result<RegistryValue>>> QueryValues(
+      const std::vector<rpc::ContextHandle>& keys, const std::vector<WantedValue>& wanted);
   // Subkeys `first` to `first + count - 1`, in one exchange.
   std::vector<Result<std::string>> EnumKeys(const rpc::ContextHandle& key, uint32_t first,
                                             uint32_t count);
@@ -89,8 +101,15 @@ class WinregClient {
   std::vector<Result<std::string>> Exchange(std::vector<rpc::RpcChannel::Request> requests);
   Result<std::string> Exchange(uint16_t opnum, std::string stub);
 
+  // The values asked together in one QueryMultipleValues reply; failure:
+  // the call's own.
+  Result<std::vector<RegistryValue>> MultipleValuesFromReply(const Result<std::string>& reply,
+                                                             size_t count);
+
   std::unique_ptr<rpc::RpcChannel> channel_;
   std::vector<rpc::ContextHandle> pending_closes_;
+  bool multiple_values_ = true;  // false once the server refused the call
+  uint32_t multiple_buffer_ = 1024;  // bytes offered for values asked together
 };
 
 }  // namespace hostlore::winreg
