@@ -10,8 +10,20 @@
 namespace hostlore::winreg {
 namespace {
 
-// An RRP_UNICODE_STRING with its terminating NUL counted, as the server
-// expects: lengths in bytes, then the characters as a varying array.
+Status Malformed(const char* call) {
+  return Status::Failure(win32::kRpcServerUnavailable,
+                         std::string("malformed winreg reply to ") + call);
+}
+
+std::string WithoutTrailingNuls(std::string units) {
+  while (units.size() >= 2 && units[units.size() - 1] == '\0' && units[units.size() - 2] == '\0') {
+    units.resize(units.size() - 2);
+  }
+  return units;
+}
+
+}  // namespace
+
 Status WriteUnicodeString(rpc::NdrWriter& w, std::string_view utf8) {
   std::string units = Utf8ToUtf16LeBytes(utf8);
   units.append(2, '\0');
@@ -28,20 +40,6 @@ Status WriteUnicodeString(rpc::NdrWriter& w, std::string_view utf8) {
   w.Bytes(units);
   return Status::Ok();
 }
-
-Status Malformed(const char* call) {
-  return Status::Failure(win32::kRpcServerUnavailable,
-                         std::string("malformed winreg reply to ") + call);
-}
-
-std::string WithoutTrailingNuls(std::string units) {
-  while (units.size() >= 2 && units[units.size() - 1] == '\0' && units[units.size() - 2] == '\0') {
-    units.resize(units.size() - 2);
-  }
-  return units;
-}
-
-}  // namespace
 
 const rpc::SyntaxId& InterfaceId() {
   static const rpc::SyntaxId id = rpc::MakeSyntaxId("338cd001-2244-31f1-aaaa-900038001003", 1, 0);

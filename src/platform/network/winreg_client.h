@@ -33,6 +33,11 @@ inline constexpr uint32_t kValueBuffer = 64 * 1024;
 // The buffer offered for a subkey name, in bytes (256 characters).
 inline constexpr uint16_t kNameBuffer = 512;
 
+// An RRP_UNICODE_STRING with its terminating NUL counted, as servers
+// expect: lengths in bytes, a pointer, then the characters as a varying
+// array. Failure: a name too long for 16-bit lengths.
+Status WriteUnicodeString(rpc::NdrWriter& w, std::string_view utf8);
+
 std::string EncodeOpenHive(uint32_t access);
 Result<std::string> EncodeOpenKey(const rpc::ContextHandle& parent, std::string_view path,
                                   uint32_t access);

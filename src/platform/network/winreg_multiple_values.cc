@@ -1,7 +1,7 @@
 #include "platform/network/winreg_multiple_values.h"
 
 #include "platform/network/win32_failure.h"
-#include "util/utf16.h"
+#include "platform/network/winreg_client.h"
 
 namespace hostlore::winreg {
 namespace {
@@ -25,14 +25,6 @@ struct Entry {
 Result<std::string> EncodeQueryMultipleValues(const rpc::ContextHandle& key,
                                               const std::vector<std::string>& names,
                                               uint32_t buffer_bytes) {
-  std::vector<std::string> units;
-  for (const std::string& name : names) {
-    units.push_back(Utf8ToUtf16LeBytes(name));
-    units.back().append(2, '\0');  // the terminating NUL is counted, as in QueryValue
-    if (units.back().size() > 0xFFFE) {
-      return Win32Failure(win32::kInvalidParameter, "registry name too long");
-    }
-  }
   const auto count = static_cast<uint32_t>(names.size());
   rpc::NdrWriter w;
   w.Handle(key);
@@ -47,15 +39,8 @@ Result<std::string> EncodeQueryMultipleValues(const rpc::ContextHandle& key,
     w.U32(0);  // offset
     w.U32(0);  // type
   }
-  for (const std::string& name : units) {
-    const auto bytes = static_cast<uint16_t>(name.size());
-    w.U16(bytes);
-    w.U16(bytes);
-    w.Referent();
-    w.U32(bytes / 2);
-    w.U32(0);
-    w.U32(bytes / 2);
-    w.Bytes(name);
+  for (const std::string& name : names) {
+    if (Status written = WriteUnicodeString(w, name); !written.ok()) return written;
   }
   w.U32(count);
   w.Referent();
