@@ -1,8 +1,12 @@
 // A whole agent run against the Samba peer, WMI refused: the registry and
 // share method fills the inventory, stored in SQLite and in PostgreSQL and
-// read back by column position.
+// read back by column position; and a run whose peer dies mid-way.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <memory>
 #include <sstream>
 
 #include "db/connect.h"
@@ -72,15 +76,23 @@ class SmbAgentRunTest : public ::testing::Test {
     if (!peer_) GTEST_SKIP() << "whole run skipped: " << why_not;
   }
 
-  // Runs the agent in the client namespace into `server`, then checks what
-  // it stored there.
-  void RunAndCheck(const std::string& server) {
+  // Runs the agent in the client namespace on `target` into `server`, its
+  // Temp folder `temp`.
+  test::AgentProcessResult RunAgent(const std::string& target, const std::string& server,
+                                    const std::filesystem::path& temp) {
     test::AgentProcessResult run;
-    ASSERT_TRUE(peer_->namespaces().InClient([&] {
-      run = test::RunAgentProcess("1," + peer_->address() + "," + server + ",,0", temp_.path(),
+    EXPECT_TRUE(peer_->namespaces().InClient([&] {
+      run = test::RunAgentProcess("1," + target + "," + server + ",,0", temp,
                                   {{"HOSTLORE_AUTH_FILE", peer_->AuthFile(kAdminUser, kAdminPassword)},
                                    {"HOSTLORE_WINRM_ENDPOINTS", "http:5985"}});
     }));
+    return run;
+  }
+
+  // Runs the agent on the peer into `server`, then checks what it stored
+  // there.
+  void RunAndCheck(const std::string& server) {
+    const test::AgentProcessResult run = RunAgent(peer_->address(), server, temp_.path());
     std::ostringstream log;
     for (const std::string& line : run.log) log << line << "\n";
     EXPECT_EQ(run.exit_status, 0) << run.stderr_text << log.str();
@@ -136,6 +148,96 @@ TEST_F(SmbAgentRunTest, RegistryAndShareMethodLandsInPostgresql) {
   TcpRelay relay(listener, {127, 0, 0, 1}, static_cast<uint16_t>(postgres->port()),
                  std::chrono::microseconds(0));
   RunAndCheck(test::NewDatabase(test::DbEngine::kPostgreSql, temp_));
+}
+
+// The peer dies (smbd and its RPC daemons, SIGKILL) while the agent reads
+// the values of the installed programs: from then on the registry cannot
+// be read. The agent must end by itself, at once (a dead peer resets the
+// connection: no request waits out its time-out, and the transport failure
+// marks the target down), with the outcome of a software inventory that
+// read nothing, and leave the stored inventory and history as the last
+// whole run left them.
+TEST_F(SmbAgentRunTest, PeerKilledDuringTheSoftwareInventoryKeepsWhatWasStored) {
+  const std::string server = "sqlite:" + (temp_.path() / "hostlore.db").string();
+  // The agent reaches the peer through a relay on its own loopback, so that
+  // the test can cut the conversation at a request of its choice.
+  const Ipv4Address loopback{127, 0, 0, 1};
+  const std::string target = "127.0.0.1";
+  std::unique_ptr<TcpRelay> relay;
+  ASSERT_TRUE(peer_->namespaces().InClient([&] {
+    const int listener = ListenOn(loopback, 445);
+    if (listener >= 0) {
+      relay = std::make_unique<TcpRelay>(listener, kPeerAddress, 445, std::chrono::microseconds(0));
+    }
+  }));
+  ASSERT_TRUE(relay) << "cannot listen on port 445 of the client's loopback";
+
+  test::TempFolder whole_temp;
+  const test::AgentProcessResult whole = RunAgent(target, server, whole_temp.path());
+  ASSERT_EQ(whole.exit_status, 0) << whole.stderr_text;
+  std::string why_not;
+  const std::vector<std::string> asset_before = Row(server, AssetRowQuery("PEER42"), 94, why_not);
+  ASSERT_EQ(asset_before.size(), 94u) << why_not;
+  ASSERT_NE(asset_before[92], "");
+  const std::vector<std::string> software_before =
+      Row(server, SoftwareRowQuery("PEER42"), 2, why_not);
+  ASSERT_EQ(software_before.size(), 2u) << why_not;
+  ASSERT_NE(software_before[1], "");
+  const std::vector<std::string> services_before =
+      Row(server, ServicesRowQuery("PEER42"), 2, why_not);
+  const std::vector<std::string> drive_before =
+      Row(server, DriveHistoryRowQuery("PEER42~C"), 2, why_not);
+  ASSERT_EQ(drive_before.size(), 2u) << why_not;
+
+  // The first value asked of the first program's key (a UTF-16 name in the
+  // request) never reaches the peer: the peer is killed instead.
+  std::string display_name;
+  for (char c : std::string("DisplayName")) display_name += {c, '\0'};
+  using Clock = std::chrono::steady_clock;
+  std::atomic<Clock::rep> killed_at{0};
+  relay->DropClientBytesFrom(display_name, [&] {
+    peer_->Kill();
+    killed_at = Clock::now().time_since_epoch().count();
+  });
+  test::TempFolder lost_temp;
+  const test::AgentProcessResult lost = RunAgent(target, server, lost_temp.path());
+  const Clock::time_point ended_at = Clock::now();
+  ASSERT_NE(killed_at.load(), 0) << "no value of a program was asked for";
+  const auto ending = std::chrono::duration_cast<std::chrono::milliseconds>(
+      ended_at - Clock::time_point(Clock::duration(killed_at.load())));
+  // Measured: 10 to 50 ms. The SMB request time-out (5 s) is for a peer
+  // that stops answering with its connections up; a dead one costs none.
+  EXPECT_LT(ending.count(), 2000) << "ended " << ending.count() << " ms after the kill";
+
+  // A registry that cannot be read is no failure path: a normal end.
+  std::ostringstream log;
+  for (const std::string& line : lost.log) log << line << "\n";
+  EXPECT_EQ(lost.exit_status, 0) << lost.stderr_text << log.str();
+  // The uninstall loop walks its three keys (steps 70, 90, 110), reading
+  // nothing; then the run goes on to the end, with one Complete line.
+  std::vector<std::string> expected{target + ",2,,0", target + ",4," + target + ",0"};
+  for (const char* step : {"6", "35", "40", "70", "90", "110", "90", "100", "Complete"}) {
+    expected.push_back("PEER42," + std::string(step) + "," + target + ",0");
+  }
+  EXPECT_EQ(lost.progress, expected);
+  ASSERT_EQ(lost.log.size(), 2u) << log.str();
+  EXPECT_EQ(lost.log[0].find("Unable to access WMI"), 20u) << log.str();
+  EXPECT_EQ(lost.log[1].substr(20), "Unable to access remote registry,PEER42:") << log.str();
+  // The dump file is rewritten, with no program in it.
+  EXPECT_TRUE(std::filesystem::exists(lost_temp.path() / "test.txt"));
+  EXPECT_TRUE(test::ReadCrLfLines(lost_temp.path() / "test.txt").empty());
+
+  // Nothing stored is lost or half-written: the software list, the history
+  // (no program recorded as removed) and every other column are as the
+  // whole run left them, but for the time of the scan.
+  std::vector<std::string> asset_after = Row(server, AssetRowQuery("PEER42"), 94, why_not);
+  ASSERT_EQ(asset_after.size(), 94u) << why_not;
+  EXPECT_NE(asset_after[26], "");
+  asset_after[26] = asset_before[26];
+  EXPECT_EQ(asset_after, asset_before);
+  EXPECT_EQ(Row(server, SoftwareRowQuery("PEER42"), 2, why_not), software_before);
+  EXPECT_EQ(Row(server, ServicesRowQuery("PEER42"), 2, why_not), services_before);
+  EXPECT_EQ(Row(server, DriveHistoryRowQuery("PEER42~C"), 2, why_not), drive_before);
 }
 
 }  // namespace

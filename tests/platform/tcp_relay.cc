@@ -7,7 +7,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace hostlore::testing {
 namespace {
@@ -72,16 +74,44 @@ void TcpRelay::Accept() {
     std::lock_guard<std::mutex> lock(mutex_);
     sockets_.push_back(client);
     sockets_.push_back(server);
-    pumps_.emplace_back([this, client, server] { Pump(client, server); });
-    pumps_.emplace_back([this, client, server] { Pump(server, client); });
+    pumps_.emplace_back([this, client, server] { Pump(client, server, true); });
+    pumps_.emplace_back([this, client, server] { Pump(server, client, false); });
   }
 }
 
-void TcpRelay::Pump(int from, int to) {
+void TcpRelay::DropClientBytesFrom(std::string pattern, std::function<void()> on_match) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  drop_pattern_ = std::move(pattern);
+  on_match_ = std::move(on_match);
+}
+
+bool TcpRelay::MatchesDropPattern(std::string& tail, std::string_view chunk) {
+  std::function<void()> on_match;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (drop_pattern_.empty()) return false;
+    tail.append(chunk);
+    if (tail.find(drop_pattern_) == std::string::npos) {
+      tail.erase(0, tail.size() - std::min(tail.size(), drop_pattern_.size() - 1));
+      return false;
+    }
+    on_match = std::exchange(on_match_, nullptr);
+  }
+  if (on_match) on_match();
+  return true;
+}
+
+void TcpRelay::Pump(int from, int to, bool from_client) {
   char buffer[65536];
+  std::string tail;
+  bool dropping = false;
   for (;;) {
     const ssize_t n = ::read(from, buffer, sizeof buffer);
     if (n <= 0) break;
+    if (from_client && !dropping) {
+      dropping = MatchesDropPattern(tail, std::string_view(buffer, static_cast<size_t>(n)));
+    }
+    if (dropping) continue;
     ++chunks_;
     if (delay_.count() > 0) std::this_thread::sleep_for(delay_);
     size_t done = 0;

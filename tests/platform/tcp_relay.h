@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -38,9 +40,20 @@ class TcpRelay {
   // for a request-response protocol): the round trips are half of it.
   uint64_t chunks() const { return chunks_; }
 
+  // From the first chunk a client sends that contains `pattern` on (found
+  // across chunk boundaries too), that client's bytes are dropped instead of
+  // relayed, and `on_match` runs once, on a relay thread, before the relay
+  // reads on: a test cuts a conversation at a request of its choice.
+  // Answers still flow from the target to the client.
+  void DropClientBytesFrom(std::string pattern, std::function<void()> on_match);
+
  private:
   void Accept();
-  void Pump(int from, int to);
+  void Pump(int from, int to, bool from_client);
+  // Whether `chunk`, after the carried `tail` of the client's previous
+  // chunks, holds the drop pattern; keeps in `tail` what a pattern split
+  // across chunks needs. Runs the match callback on the first match.
+  bool MatchesDropPattern(std::string& tail, std::string_view chunk);
 
   int listen_fd_;
   Ipv4Address target_;
@@ -49,6 +62,8 @@ class TcpRelay {
   std::atomic<bool> stop_{false};
   std::atomic<uint64_t> chunks_{0};
   std::mutex mutex_;
+  std::string drop_pattern_;
+  std::function<void()> on_match_;
   std::vector<int> sockets_;
   std::vector<std::thread> pumps_;
   std::thread acceptor_;
