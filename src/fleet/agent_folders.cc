@@ -32,8 +32,18 @@ fs::path AgentFolders::SlotFolder(int slot) const { return root_ / std::to_strin
 Result<fs::path> AgentFolders::Prepare(int slot) const {
   const fs::path folder = SlotFolder(slot);
   std::error_code error;
-  fs::remove_all(folder, error);
-  if (!error) fs::create_directory(folder, error);
+  // Emptied in place, and agent.out left for the spawner to truncate: a
+  // folder and a file made anew for every agent kept the file system's inode
+  // allocator busy for longer than the agent's own start took.
+  if (!fs::create_directory(folder, error) && !error) {
+    std::vector<fs::path> stale;
+    for (fs::directory_iterator it(folder, error); !error && it != fs::directory_iterator(); it.increment(error)) {
+      if (it->path().filename() != kAgentOutput) stale.push_back(it->path());
+    }
+    for (const fs::path& path : stale) {
+      if (!error) fs::remove_all(path, error);
+    }
+  }
   if (error) return Status::Failure(error.value(), folder.string() + ": " + error.message());
   return folder;
 }

@@ -16,6 +16,9 @@
 
 namespace hostlore::fleet {
 
+// The file in an agent's folder that takes its standard output and error.
+inline constexpr char kAgentOutput[] = "agent.out";
+
 class AgentFolders {
  public:
   // Creates a fresh work folder under the system's temporary folder.

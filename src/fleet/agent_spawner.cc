@@ -8,6 +8,8 @@
 #include <cstring>
 #include <vector>
 
+#include "fleet/agent_folders.h"
+
 extern char** environ;
 
 namespace hostlore::fleet {
@@ -56,7 +58,7 @@ Result<pid_t> SpawnAgent(const AgentStart& start) {
   ::posix_spawnattr_setflags(&setup.attr_, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF |
                                                POSIX_SPAWN_SETPGROUP);
 
-  const std::string output = (start.temp_folder / "agent.out").string();
+  const std::string output = (start.temp_folder / kAgentOutput).string();
   ::posix_spawn_file_actions_addopen(&setup.actions_, 0, "/dev/null", O_RDONLY, 0);
   ::posix_spawn_file_actions_addopen(&setup.actions_, 1, output.c_str(),
                                      O_WRONLY | O_CREAT | O_TRUNC, 0600);

@@ -76,6 +76,22 @@ TEST_F(FleetLabTest, AMixedFleetEndsWithTheRightSummaryAndReport) {
             2);
 }
 
+// One job slot serves both agents in turn: the second must not inherit the
+// first one's log lines, nor pass them to the usual log a second time.
+TEST_F(FleetLabTest, AReusedSlotCarriesNoLogLineOver) {
+  AddLabComputer(lab_, "NOREG", "192.0.2.3", R"({"registry": false})");
+  AddLabComputer(lab_, "GOOD", "192.0.2.1");
+  const auto json = work_.path() / "report.json";
+  const FleetResult result =
+      RunFleet({"--jobs", "1", "--report", json.string(), Db(), "NOREG", "GOOD"}, work_.path(), LabEnv());
+  const nlohmann::json report = ReadJson(json);
+  ASSERT_EQ(report["targets"].size(), 2u) << result.out << result.err;
+  EXPECT_EQ(report["targets"][0]["outcome"], "access refused");
+  EXPECT_EQ(report["targets"][1]["outcome"], "stored");
+  EXPECT_EQ(report["targets"][1]["detail"], "");
+  EXPECT_EQ(ReadCrLfLines(work_.path() / "temp" / "Kelvarn.log").size(), 1u);
+}
+
 // A wrapper around the real agent marks each start and end in one file, in
 // the order they happen, so the count of agents alive at once can be replayed.
 TEST_F(FleetLabTest, JobsAreNeverExceeded) {
