@@ -1,6 +1,7 @@
 #include "run/scan.h"
 
 #include <exception>
+#include <stdexcept>
 
 #include "collect/software_inventory.h"
 #include "collect/wmi_inventory.h"
@@ -35,6 +36,12 @@ void Scan(ScanState& state) {
       ReportStep(state, "90");
     }
     ReportStep(state, "100");
+    // A target lost mid-run read as empty from then on: stored, that would
+    // clear fields and record removals that never happened.
+    if (Status lost = state.platform.registry->ConnectionLost(state.TargetAddress); !lost.ok()) {
+      throw std::runtime_error("connection lost during the scan, nothing stored: " +
+                               lost.description());
+    }
     UpdateDB(state);
     ReportStep(state, "Complete");
     EndProcess(state);

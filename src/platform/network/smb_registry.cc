@@ -73,6 +73,8 @@ class SmbRegistry final : public RemoteRegistry {
  public:
   explicit SmbRegistry(std::shared_ptr<SmbTargets> targets) : targets_(std::move(targets)) {}
 
+  Status ConnectionLost(const std::string& host) override { return targets_->Lost(host); }
+
   Result<std::unique_ptr<RegistryKey>> Connect(const std::string& host, Hive hive) override {
     Result<std::shared_ptr<RegistryPipe>> pipe = PipeFor(host);
     if (!pipe.ok()) return pipe.status();

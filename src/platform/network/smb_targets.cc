@@ -11,6 +11,11 @@ Result<std::shared_ptr<SmbSession>> SmbTargets::SessionFor(const std::string& ho
   return created;
 }
 
+Status SmbTargets::Lost(const std::string& host) const {
+  auto found = sessions_.find(host);
+  return found == sessions_.end() ? Status::Ok() : found->second->down();
+}
+
 Result<std::unique_ptr<rpc::RpcChannel>> OpenRpcChannel(SmbTargets& targets,
                                                         const std::string& host,
                                                         const std::string& pipe,

@@ -23,6 +23,8 @@ class SmbTargets {
   // Failure: they cannot be read (for example an authentication file that
   // others may read), or no client context can be made.
   Result<std::shared_ptr<SmbSession>> SessionFor(const std::string& host);
+  // The failure that took `host`'s session down, if it went down.
+  Status Lost(const std::string& host) const;
 
  private:
   std::optional<Result<NetworkCredentials>> credentials_;

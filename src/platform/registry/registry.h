@@ -75,6 +75,12 @@ class RemoteRegistry {
   // machine's registry cannot be reached, win32::kAccessDenied when refused.
   virtual Result<std::unique_ptr<RegistryKey>> Connect(const std::string& host,
                                                        Hive hive) = 0;
+
+  // Whether the connection to `host` was lost during the run: a failure
+  // (saying how) once the machine stopped answering after it had answered,
+  // success otherwise. Reads after the loss gave empty values that say
+  // nothing about the machine.
+  virtual Status ConnectionLost(const std::string& /*host*/) { return Status::Ok(); }
 };
 
 }  // namespace hostlore
