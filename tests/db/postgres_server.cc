@@ -59,9 +59,11 @@ bool PostgresServer::Start(std::string& reason) {
     reason = "initdb failed (is there a postgres user?)";
     return false;
   }
+  // max_connections: the fleet benchmark runs 256 agents at once, each with
+  // its own connection.
   running_ = RunAsPostgres(bin + "/pg_ctl -D " + data_dir_ + "/data -w -o \"-p " +
                            std::to_string(port_) + " -c listen_addresses=127.0.0.1 -k " + data_dir_ +
-                           "/data -c fsync=off\" start");
+                           "/data -c fsync=off -c max_connections=300\" start");
   if (!running_) reason = "pg_ctl could not start the server on port " + std::to_string(port_);
   return running_;
 }
