@@ -23,8 +23,11 @@ std::string PostgreSqlConnection(std::string_view rest) {
   const std::string_view database =
       authority.size() < rest.size() ? rest.substr(authority.size() + 1) : std::string_view();
   // Without MaxVarcharSize psqlODBC reports a varchar longer than 255 as long
-  // text, and its declared length is lost.
-  std::string out = "Driver={PostgreSQL Unicode};MaxVarcharSize=65535;";
+  // text, and its declared length is lost. Debian registers the driver with
+  // its communication log on, which logs every statement of a connection to
+  // a file in /tmp; off for ours (the driver still notes the disconnect
+  // there unless the log is off in odbcinst.ini too).
+  std::string out = "Driver={PostgreSQL Unicode};MaxVarcharSize=65535;CommLog=0;Debug=0;";
   const size_t at = authority.rfind('@');
   if (at != std::string_view::npos) {
     out += "UID=" + Plain(authority.substr(0, at)) + ";";

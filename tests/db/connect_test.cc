@@ -15,9 +15,11 @@ TEST(ParseServerFieldTest, EachEngineGetsItsConnection) {
   EXPECT_EQ(sqlite.sqlite_path, "/var/lib/hostlore/inv.db");
 
   EXPECT_EQ(ParseServerField("postgresql://db.corp:5433/inventory", "FreeTDS").odbc_connection,
-            "Driver={PostgreSQL Unicode};MaxVarcharSize=65535;Server=db.corp;Port=5433;Database=inventory;");
+            "Driver={PostgreSQL Unicode};MaxVarcharSize=65535;CommLog=0;Debug=0;"
+            "Server=db.corp;Port=5433;Database=inventory;");
   EXPECT_EQ(ParseServerField("postgresql://agent@127.0.0.1/inv", "FreeTDS").odbc_connection,
-            "Driver={PostgreSQL Unicode};MaxVarcharSize=65535;UID=agent;Server=127.0.0.1;Database=inv;");
+            "Driver={PostgreSQL Unicode};MaxVarcharSize=65535;CommLog=0;Debug=0;"
+            "UID=agent;Server=127.0.0.1;Database=inv;");
   EXPECT_EQ(ParseServerField("odbc:DSN=Inventory;UID=x", "FreeTDS").odbc_connection,
             "DSN=Inventory;UID=x");
   EXPECT_EQ(ParseServerField("SQL01", "FreeTDS").odbc_connection,
@@ -35,7 +37,8 @@ TEST(ParseServerFieldTest, BracesKeepAServerNameFromAddingAttributes) {
             "Driver={FreeTDS};Server={evil}};UID=sa;PWD={x};Database=BrindleAsset;"
             "Trusted_Connection=Yes;");
   EXPECT_EQ(ParseServerField("postgresql://h/inv;UID=x", "FreeTDS").odbc_connection,
-            "Driver={PostgreSQL Unicode};MaxVarcharSize=65535;Server=h;Database=invUID=x;");
+            "Driver={PostgreSQL Unicode};MaxVarcharSize=65535;CommLog=0;Debug=0;"
+            "Server=h;Database=invUID=x;");
 }
 
 TEST(SqlTextTest, KeysAreMarkersAndRowsAreFoundByIdentity) {
