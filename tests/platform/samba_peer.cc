@@ -1,6 +1,7 @@
 #include "platform/samba_peer.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -13,6 +14,7 @@
 #include <thread>
 
 #include "platform/echo/echo.h"
+#include "util/unique_fd.h"
 
 namespace hostlore::testing {
 namespace {
@@ -168,6 +170,25 @@ bool SambaPeer::Launch(const SambaPeerContent& content, std::string& why_not) {
   return false;
 }
 
+namespace {
+
+// The command line of process `pid`, NULs and all; empty when it is gone.
+// Read with read(2): a process that exits mid-read fails the read with
+// ESRCH, which a std::ifstream would throw (here, from a destructor).
+std::string CommandLineOf(const char* pid) {
+  std::string text;
+  const UniqueFd file(::open(("/proc/" + std::string(pid) + "/cmdline").c_str(),
+                             O_RDONLY | O_CLOEXEC));
+  if (!file.valid()) return text;
+  char buffer[4096];
+  for (ssize_t n; (n = ::read(file.get(), buffer, sizeof buffer)) > 0;) {
+    text.append(buffer, static_cast<size_t>(n));
+  }
+  return text;
+}
+
+}  // namespace
+
 std::vector<pid_t> SambaPeer::OwnProcesses() const {
   // smbd and the daemons it starts (samba-dcerpcd, rpcd_*) all carry our
   // private smb.conf on their command line.
@@ -178,9 +199,7 @@ std::vector<pid_t> SambaPeer::OwnProcesses() const {
   while (dirent* entry = ::readdir(proc)) {
     const pid_t pid = static_cast<pid_t>(std::atoi(entry->d_name));
     if (pid <= 0) continue;
-    std::ifstream file("/proc/" + std::string(entry->d_name) + "/cmdline");
-    std::string cmdline((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    if (cmdline.find(conf) != std::string::npos) pids.push_back(pid);
+    if (CommandLineOf(entry->d_name).find(conf) != std::string::npos) pids.push_back(pid);
   }
   ::closedir(proc);
   return pids;
