@@ -84,20 +84,6 @@ TEST(DceRpcHeader, AcceptsVersionFiveLittleEndianOnly) {
   EXPECT_FALSE(ParseHeader(good.substr(0, 15)).ok());
 }
 
-TEST(DceRpcBind, EncodesInterfaceInWireOrder) {
-  const std::string bind = EncodeBind(1, kWinreg);
-  ASSERT_EQ(bind.size(), 72u);
-  EXPECT_EQ(static_cast<uint8_t>(bind[2]), ptype::kBind);
-  EXPECT_EQ(static_cast<uint8_t>(bind[8]), 72);
-  // The interface uuid's first three fields are little-endian on the wire.
-  const std::string uuid("\x01\xd0\x8c\x33\x44\x22\xf1\x31\xaa\xaa\x90\x00\x38\x00\x10\x03", 16);
-  EXPECT_EQ(bind.substr(32, 16), uuid);
-  EXPECT_EQ(bind.substr(48, 4), std::string("\x01\x00\x00\x00", 4));
-  // NDR transfer syntax, version 2.
-  EXPECT_EQ(bind.substr(52, 4), std::string("\x04\x5d\x88\x8a", 4));
-  EXPECT_EQ(bind.substr(68, 4), std::string("\x02\x00\x00\x00", 4));
-}
-
 TEST(DceRpcBind, ReadsAcceptanceRejectionAndNak) {
   Result<BindResult> accepted = ParseBindReply(Pdu(ptype::kBindAck, 3, 1, BindAckBody(2048, 0)), 1);
   ASSERT_TRUE(accepted.ok()) << accepted.status().description();
