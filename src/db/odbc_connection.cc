@@ -1,12 +1,12 @@
 #include "db/odbc_connection.h"
 
 #include <bit>
-#include <deque>
 #include <map>
 #include <vector>
 
-#include "db/database.h"
+#include "platform/database/database.h"
 #include "db/odbc_handle.h"
+#include "db/odbc_parameters.h"
 #include "db/schema_scripts.h"
 #include "util/utf16.h"
 
@@ -16,70 +16,9 @@ namespace {
 static_assert(sizeof(SQLWCHAR) == 2, "unixODBC with 2-byte SQLWCHAR is assumed");
 static_assert(std::endian::native == std::endian::little, "UTF-16LE buffers are host order");
 
-// Long texts beyond this many characters go as long-text parameters.
-constexpr SQLULEN kLongTextThreshold = 4000;
-
 std::string WideToUtf8(const std::string& bytes) {
   return Utf16ToUtf8(Utf16LeBytesToUnits(bytes));
 }
-
-// The parameters of one execution; their buffers live until it ends.
-class Parameters {
- public:
-  explicit Parameters(const EngineTraits& traits) : traits_(traits) {}
-
-  SQLRETURN Bind(SQLHSTMT statement, const FieldValue& value) {
-    const auto index = static_cast<SQLUSMALLINT>(++count_);
-    Slot& slot = slots_.emplace_back();
-    if (value.is_double()) {
-      slot.number = value.real();
-      return SQLBindParameter(statement, index, SQL_PARAM_INPUT, SQL_C_DOUBLE, SQL_DOUBLE, 15, 0,
-                              &slot.number, 0, nullptr);
-    }
-    if (value.is_integer()) {
-      slot.integer = value.integer();
-      return SQLBindParameter(statement, index, SQL_PARAM_INPUT, SQL_C_SBIGINT, SQL_BIGINT, 19, 0,
-                              &slot.integer, 0, nullptr);
-    }
-    const std::string& text = value.is_text() ? value.text() : slot.text;
-    if (!traits_.unicode_text_parameters) return BindNarrow(statement, index, slot, text);
-    slot.text = Utf8ToUtf16LeBytes(text);
-    slot.text.append(2, '\0');
-    slot.length = static_cast<SQLLEN>(slot.text.size() - 2);
-    const SQLULEN characters = slot.text.size() / 2 > 0 ? slot.text.size() / 2 - 1 : 0;
-    const SQLSMALLINT sql_type = characters > kLongTextThreshold ? SQL_WLONGVARCHAR : SQL_WVARCHAR;
-    return SQLBindParameter(statement, index, SQL_PARAM_INPUT, SQL_C_WCHAR, sql_type,
-                            characters == 0 ? 1 : characters, 0, slot.text.data(),
-                            static_cast<SQLLEN>(slot.text.size()), &slot.length);
-  }
-
-  // Row identities and other plain ASCII text.
-  SQLRETURN BindNarrow(SQLHSTMT statement, const std::string& text) {
-    const auto index = static_cast<SQLUSMALLINT>(++count_);
-    return BindNarrow(statement, index, slots_.emplace_back(), text);
-  }
-
- private:
-  struct Slot {
-    double number = 0;
-    int64_t integer = 0;
-    std::string text;
-    SQLLEN length = 0;
-  };
-
-  SQLRETURN BindNarrow(SQLHSTMT statement, SQLUSMALLINT index, Slot& slot, const std::string& text) {
-    slot.text = text;
-    slot.text.push_back('\0');
-    slot.length = static_cast<SQLLEN>(text.size());
-    return SQLBindParameter(statement, index, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR,
-                            text.empty() ? 1 : text.size(), 0, slot.text.data(),
-                            static_cast<SQLLEN>(slot.text.size()), &slot.length);
-  }
-
-  const EngineTraits& traits_;
-  int count_ = 0;
-  std::deque<Slot> slots_;  // a deque never moves its elements
-};
 
 enum class ValueClass { kText, kDouble, kInteger };
 
@@ -112,7 +51,7 @@ class OdbcConnection final : public EngineConnection {
                                   const std::optional<std::string>& key) override {
     Result<SQLHSTMT> statement = Prepared(sql);
     if (!statement.ok()) return statement.status();
-    Parameters parameters(traits_);
+    OdbcParameters parameters(traits_);
     if (key && !Succeeded(parameters.Bind(statement.value(), FieldValue(*key)))) {
       return Failure(statement.value());
     }
@@ -148,7 +87,7 @@ class OdbcConnection final : public EngineConnection {
   Result<StoredRow> InsertRow(const std::string& sql, const FieldValue& value) override {
     Result<SQLHSTMT> statement = Prepared(sql);
     if (!statement.ok()) return statement.status();
-    Parameters parameters(traits_);
+    OdbcParameters parameters(traits_);
     if (!Succeeded(parameters.Bind(statement.value(), value))) return Failure(statement.value());
     if (Status s = Execute(statement.value()); !s.ok()) return s;
     CursorGuard guard(statement.value());
@@ -176,7 +115,7 @@ class OdbcConnection final : public EngineConnection {
                                                const std::string& identity) override {
     Result<SQLHSTMT> statement = Prepared(sql);
     if (!statement.ok()) return statement.status();
-    Parameters parameters(traits_);
+    OdbcParameters parameters(traits_);
     if (!value.is_null() && !Succeeded(parameters.Bind(statement.value(), value))) {
       return Failure(statement.value());
     }

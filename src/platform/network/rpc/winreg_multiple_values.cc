@@ -1,7 +1,7 @@
-#include "platform/network/winreg_multiple_values.h"
+#include "platform/network/rpc/winreg_multiple_values.h"
 
-#include "platform/network/win32_failure.h"
-#include "platform/network/winreg_client.h"
+#include "platform/network/rpc/win32_failure.h"
+#include "platform/network/rpc/winreg_client.h"
 
 namespace hostlore::winreg {
 namespace {

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/network/ndr.h"
+#include "platform/network/rpc/ndr.h"
 #include "platform/registry/registry.h"
 #include "platform/status.h"
 
