@@ -20,8 +20,8 @@
 #include "db/update_db.h"
 #include "db/update_last_access.h"
 #include "run/command_line.h"
-#include "run/process_end.h"
-#include "run/scan_state.h"
+#include "scan/process_end.h"
+#include "scan/scan_state.h"
 
 namespace hostlore {
 namespace {

@@ -15,11 +15,11 @@
 #include "collect/reg_reader.h"
 #include "collect/software_inventory.h"
 #include "platform/network/network_platform.h"
-#include "platform/network/smb_backends.h"
-#include "platform/samba_peer.h"
-#include "platform/tcp_relay.h"
-#include "run/scan_state.h"
-#include "run/work_lists.h"
+#include "platform/network/smb/smb_backends.h"
+#include "platform/network/smb/samba_peer.h"
+#include "platform/network/tcp_relay.h"
+#include "scan/scan_state.h"
+#include "scan/work_lists.h"
 
 namespace hostlore {
 namespace {

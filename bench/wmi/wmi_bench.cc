@@ -18,9 +18,9 @@
 #include <map>
 #include <string>
 
-#include "platform/kdc_realm.h"
+#include "platform/network/kdc_realm.h"
 #include "platform/network/wsman/winrm_wmi.h"
-#include "platform/wsman_peer_process.h"
+#include "platform/network/wsman/wsman_peer_process.h"
 #include "support/test_support.h"
 
 namespace hostlore {

@@ -3,8 +3,8 @@
 #include <functional>
 
 #include "collect/reg_reader.h"
-#include "run/scan_state.h"
-#include "run/stage_failure.h"
+#include "scan/scan_state.h"
+#include "scan/stage_failure.h"
 
 namespace hostlore {
 namespace {

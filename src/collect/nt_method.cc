@@ -4,8 +4,8 @@
 #include "collect/reg_reader.h"
 #include "collect/service_list.h"
 #include "collect/wmi_values.h"
-#include "run/scan_state.h"
-#include "run/stage_failure.h"
+#include "scan/scan_state.h"
+#include "scan/stage_failure.h"
 #include "util/text.h"
 
 namespace hostlore {

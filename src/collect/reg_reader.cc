@@ -4,7 +4,7 @@
 
 #include "diag/log_error.h"
 #include "diag/report_progress.h"
-#include "run/scan_state.h"
+#include "scan/scan_state.h"
 #include "util/text.h"
 #include "util/utf16.h"
 

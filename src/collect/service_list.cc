@@ -5,7 +5,7 @@
 #include "collect/reg_reader.h"
 #include "diag/log_error.h"
 #include "diag/message_box.h"
-#include "run/scan_state.h"
+#include "scan/scan_state.h"
 #include "util/text.h"
 
 namespace hostlore {

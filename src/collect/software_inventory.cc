@@ -10,7 +10,7 @@
 #include "collect/reg_reader.h"
 #include "diag/log_error.h"
 #include "diag/report_progress.h"
-#include "run/scan_state.h"
+#include "scan/scan_state.h"
 #include "util/shortest_decimal.h"
 #include "util/text.h"
 #include "util/unique_fd.h"

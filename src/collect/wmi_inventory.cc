@@ -12,8 +12,8 @@
 #include "collect/wmi_values.h"
 #include "diag/log_error.h"
 #include "diag/report_progress.h"
-#include "run/process_end.h"
-#include "run/scan_state.h"
+#include "scan/process_end.h"
+#include "scan/scan_state.h"
 
 namespace hostlore {
 namespace {

@@ -3,7 +3,7 @@
 
 #include <memory>
 
-#include "db/database.h"
+#include "platform/database/database.h"
 #include "db/engine_connection.h"
 
 namespace hostlore {

@@ -4,7 +4,7 @@
 
 #include "db/history_text.h"
 #include "db/table_layout.h"
-#include "run/scan_state.h"
+#include "scan/scan_state.h"
 #include "util/shortest_decimal.h"
 
 namespace hostlore {

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "db/history_text.h"
-#include "run/scan_state.h"
+#include "scan/scan_state.h"
 #include "util/text.h"
 
 namespace hostlore {

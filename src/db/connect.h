@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "db/database.h"
+#include "platform/database/database.h"
 #include "db/engine_connection.h"
 #include "platform/status.h"
 

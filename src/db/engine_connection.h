@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "db/engine_traits.h"
-#include "db/field_value.h"
+#include "platform/database/field_value.h"
 #include "db/table_layout.h"
 #include "platform/status.h"
 

@@ -6,7 +6,7 @@
 #include <memory>
 #include <utility>
 
-#include "db/database.h"
+#include "platform/database/database.h"
 
 namespace hostlore {
 

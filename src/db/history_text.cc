@@ -4,7 +4,7 @@
 
 #include "db/table_layout.h"
 #include "diag/time_stamp.h"
-#include "run/scan_state.h"
+#include "scan/scan_state.h"
 #include "util/text.h"
 
 namespace hostlore {

@@ -2,7 +2,7 @@
 // Services tables.
 #pragma once
 
-#include "db/database.h"
+#include "platform/database/database.h"
 #include "platform/status.h"
 
 namespace hostlore {

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "db/database.h"
+#include "platform/database/database.h"
 #include "db/engine_traits.h"
 
 namespace hostlore {

@@ -7,7 +7,7 @@
 #include <thread>
 #include <map>
 
-#include "db/database.h"
+#include "platform/database/database.h"
 #include "db/schema_scripts.h"
 
 namespace hostlore {

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "db/database.h"
+#include "platform/database/database.h"
 
 namespace hostlore {
 

@@ -11,8 +11,8 @@
 #include "diag/log_error.h"
 #include "diag/report_progress.h"
 #include "diag/time_stamp.h"
-#include "run/process_end.h"
-#include "run/scan_state.h"
+#include "scan/process_end.h"
+#include "scan/scan_state.h"
 
 namespace hostlore {
 namespace {

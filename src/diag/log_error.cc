@@ -6,7 +6,7 @@
 #include <cerrno>
 
 #include "diag/time_stamp.h"
-#include "run/scan_state.h"
+#include "scan/scan_state.h"
 #include "util/text.h"
 #include "util/unique_fd.h"
 

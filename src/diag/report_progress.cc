@@ -4,7 +4,7 @@
 
 #include <cerrno>
 
-#include "run/scan_state.h"
+#include "scan/scan_state.h"
 #include "util/text.h"
 
 namespace hostlore {

@@ -1,8 +1,8 @@
 #include "probe/ping.h"
 
 #include "diag/message_box.h"
-#include "run/scan_state.h"
-#include "run/stage_failure.h"
+#include "scan/scan_state.h"
+#include "scan/stage_failure.h"
 #include "util/text.h"
 
 namespace hostlore {

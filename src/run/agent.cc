@@ -3,8 +3,8 @@
 #include <chrono>
 
 #include "run/form.h"
-#include "run/process_end.h"
-#include "run/scan_state.h"
+#include "scan/process_end.h"
+#include "scan/scan_state.h"
 
 namespace hostlore {
 

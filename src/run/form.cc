@@ -5,9 +5,9 @@
 #include "diag/log_error.h"
 #include "diag/report_progress.h"
 #include "run/command_line.h"
-#include "run/process_end.h"
+#include "scan/process_end.h"
 #include "run/scan.h"
-#include "run/scan_state.h"
+#include "scan/scan_state.h"
 
 namespace hostlore {
 namespace {

@@ -7,7 +7,7 @@
 
 #include "run/agent.h"
 #include "run/command_line.h"
-#include "run/scan_state.h"
+#include "scan/scan_state.h"
 
 int main(int argc, char** argv) {
   // A caller that went away must not kill the run: the line is dropped.

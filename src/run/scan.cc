@@ -11,8 +11,8 @@
 #include "probe/check_access.h"
 #include "probe/ping.h"
 #include "run/form.h"
-#include "run/process_end.h"
-#include "run/scan_state.h"
+#include "scan/process_end.h"
+#include "scan/scan_state.h"
 
 namespace hostlore {
 

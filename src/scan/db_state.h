@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "db/database.h"
+#include "platform/database/database.h"
 
 namespace hostlore {
 

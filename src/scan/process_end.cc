@@ -1,6 +1,6 @@
-#include "run/process_end.h"
+#include "scan/process_end.h"
 
-#include "run/scan_state.h"
+#include "scan/scan_state.h"
 
 namespace hostlore {
 

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "db/db_state.h"
+#include "scan/db_state.h"
 #include "platform/platform.h"
-#include "run/work_lists.h"
+#include "scan/work_lists.h"
 
 namespace hostlore {
 

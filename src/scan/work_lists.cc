@@ -1,4 +1,4 @@
-#include "run/work_lists.h"
+#include "scan/work_lists.h"
 
 #include <algorithm>
 

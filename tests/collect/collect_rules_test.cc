@@ -5,7 +5,7 @@
 #include "collect/remove_double_spaces.h"
 #include "collect/software_inventory.h"
 #include "collect/wmi_values.h"
-#include "run/work_lists.h"
+#include "scan/work_lists.h"
 
 namespace hostlore {
 namespace {

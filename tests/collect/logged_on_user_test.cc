@@ -1,7 +1,7 @@
 // Finding the logged-on user in the registry.
 #include "collect/logged_on_user.h"
 
-#include "run/stage_failure.h"
+#include "scan/stage_failure.h"
 #include "support/collector_fixture.h"
 
 namespace hostlore::test {

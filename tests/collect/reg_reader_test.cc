@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "run/scan_state.h"
+#include "scan/scan_state.h"
 #include "support/agent_fixture.h"
 #include "util/utf16.h"
 

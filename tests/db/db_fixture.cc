@@ -6,7 +6,7 @@
 #include "db/table_layout.h"
 #include "db/table_queries.h"
 #include "run/command_line.h"
-#include "run/process_end.h"
+#include "scan/process_end.h"
 #include "support/stored_rows.h"
 
 namespace hostlore {

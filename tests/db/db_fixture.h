@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "db/database.h"
-#include "run/scan_state.h"
+#include "platform/database/database.h"
+#include "scan/scan_state.h"
 #include "support/test_support.h"
 
 namespace hostlore {

@@ -8,7 +8,7 @@
 #include <set>
 
 #include "diag/time_stamp.h"
-#include "run/scan_state.h"
+#include "scan/scan_state.h"
 #include "support/test_support.h"
 
 namespace hostlore::test {

@@ -7,7 +7,7 @@
 
 #include <csignal>
 
-#include "run/scan_state.h"
+#include "scan/scan_state.h"
 #include "support/test_support.h"
 
 namespace hostlore::test {

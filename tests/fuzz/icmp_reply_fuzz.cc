@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <span>
 
-#include "platform/network/icmp_packet.h"
+#include "platform/network/icmp/icmp_packet.h"
 
 namespace {
 

@@ -7,11 +7,11 @@
 #include <algorithm>
 #include <string_view>
 
-#include "platform/network/dcerpc_pdu.h"
-#include "platform/network/rpc_channel.h"
-#include "platform/network/svcctl_client.h"
-#include "platform/network/winreg_client.h"
-#include "platform/network/winreg_multiple_values.h"
+#include "platform/network/rpc/dcerpc_pdu.h"
+#include "platform/network/rpc/rpc_channel.h"
+#include "platform/network/rpc/svcctl_client.h"
+#include "platform/network/rpc/winreg_client.h"
+#include "platform/network/rpc/winreg_multiple_values.h"
 
 namespace {
 

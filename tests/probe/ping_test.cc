@@ -3,8 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include "run/scan_state.h"
-#include "run/stage_failure.h"
+#include "scan/scan_state.h"
+#include "scan/stage_failure.h"
 #include "support/test_support.h"
 
 namespace hostlore::test {

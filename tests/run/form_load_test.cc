@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "run/form.h"
-#include "run/process_end.h"
+#include "scan/process_end.h"
 #include "support/agent_fixture.h"
 
 namespace hostlore::test {

@@ -2,7 +2,7 @@
 // the failure paths and the exit status.
 #include <gtest/gtest.h>
 
-#include "run/process_end.h"
+#include "scan/process_end.h"
 #include "support/agent_fixture.h"
 
 namespace hostlore::test {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "run/scan_state.h"
+#include "scan/scan_state.h"
 #include "support/test_support.h"
 
 namespace hostlore::test {

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "run/process_end.h"
-#include "run/scan_state.h"
+#include "scan/process_end.h"
+#include "scan/scan_state.h"
 #include "support/test_support.h"
 
 namespace hostlore::test {

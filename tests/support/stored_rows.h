@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "db/database.h"
+#include "platform/database/database.h"
 
 namespace hostlore::test {
 

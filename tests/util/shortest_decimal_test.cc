@@ -5,7 +5,7 @@
 #include <cmath>
 #include <limits>
 
-#include "db/field_value.h"
+#include "platform/database/field_value.h"
 
 namespace hostlore {
 namespace {

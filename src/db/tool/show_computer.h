@@ -4,7 +4,7 @@
 #include <ostream>
 #include <string>
 
-#include "db/database.h"
+#include "platform/database/database.h"
 #include "platform/status.h"
 
 namespace hostlore {

@@ -20,7 +20,7 @@
 #include <optional>
 #include <string>
 
-#include "db/field_value.h"
+#include "platform/database/field_value.h"
 #include "platform/status.h"
 
 namespace hostlore {

@@ -1,4 +1,4 @@
-#include "db/field_value.h"
+#include "platform/database/field_value.h"
 
 #include <cerrno>
 #include <cstdlib>

@@ -1,7 +1,7 @@
 #include "platform/network/network_platform.h"
 
-#include "platform/network/icmp_echo.h"
-#include "platform/network/smb_backends.h"
+#include "platform/network/icmp/icmp_echo.h"
+#include "platform/network/smb/smb_backends.h"
 #include "platform/network/wsman/winrm_wmi.h"
 
 namespace hostlore {

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "platform/lab/lab_platform.h"
-#include "platform/lab_fixture.h"
+#include "platform/lab/lab_fixture.h"
 
 namespace hostlore::test {
 namespace {

@@ -3,7 +3,7 @@
 
 #include <chrono>
 
-#include "platform/lab_fixture.h"
+#include "platform/lab/lab_fixture.h"
 
 namespace hostlore::test {
 namespace {

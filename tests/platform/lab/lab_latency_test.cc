@@ -4,7 +4,7 @@
 #include <chrono>
 #include <functional>
 
-#include "platform/lab_fixture.h"
+#include "platform/lab/lab_fixture.h"
 
 namespace hostlore::test {
 namespace {

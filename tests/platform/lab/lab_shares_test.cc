@@ -1,7 +1,7 @@
 // The lab's share space.
 #include <gtest/gtest.h>
 
-#include "platform/lab_fixture.h"
+#include "platform/lab/lab_fixture.h"
 
 namespace hostlore::test {
 namespace {

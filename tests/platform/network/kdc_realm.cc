@@ -1,4 +1,4 @@
-#include "platform/kdc_realm.h"
+#include "platform/network/kdc_realm.h"
 
 #include <netinet/in.h>
 #include <signal.h>

@@ -1,4 +1,4 @@
-#include "platform/namespace_pair.h"
+#include "platform/network/namespace_pair.h"
 
 #include <fcntl.h>
 #include <sched.h>

@@ -1,4 +1,4 @@
-#include "platform/tcp_relay.h"
+#include "platform/network/tcp_relay.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

@@ -72,7 +72,7 @@ NTLM_SIGNATURE = 16
 # The messages below are laid out as the Enumerate, Pull and fault replies in
 # Microsoft's [MS-WSMV] sections 4.1.2 and 4.10 (prefixes, header order,
 # mustUnderstand flags), on one line as Windows sends them; instances as the
-# WMI plugin writes the result of a WQL query. tests/platform/wsman_captures
+# WMI plugin writes the result of a WQL query. tests/platform/network/wsman/wsman_captures
 # holds those examples and wsman_capture_test compares these replies with them.
 
 

@@ -1,7 +1,7 @@
-#include "platform/network/icmp_echo.h"
+#include "platform/network/icmp/icmp_echo.h"
 
-#include "platform/network/icmp_socket.h"
-#include "platform/network/ipv4_resolver.h"
+#include "platform/network/icmp/icmp_socket.h"
+#include "platform/network/icmp/ipv4_resolver.h"
 
 namespace hostlore {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/network/icmp_packet.h"
+#include "platform/network/icmp/icmp_packet.h"
 
 #include <algorithm>
 

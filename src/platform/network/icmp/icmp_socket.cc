@@ -1,4 +1,4 @@
-#include "platform/network/icmp_socket.h"
+#include "platform/network/icmp/icmp_socket.h"
 
 #include <arpa/inet.h>
 #include <linux/errqueue.h>
@@ -15,7 +15,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/network/icmp_packet.h"
+#include "platform/network/icmp/icmp_packet.h"
 #include "util/unique_fd.h"
 
 namespace hostlore {

@@ -1,4 +1,4 @@
-#include "platform/network/ipv4_resolver.h"
+#include "platform/network/icmp/ipv4_resolver.h"
 
 #include <netdb.h>
 #include <netinet/in.h>

@@ -1,8 +1,8 @@
-#include "platform/network/dcerpc_pdu.h"
+#include "platform/network/rpc/dcerpc_pdu.h"
 
 #include <cstdio>
 
-#include "platform/network/ndr.h"
+#include "platform/network/rpc/ndr.h"
 
 namespace hostlore::rpc {
 namespace {

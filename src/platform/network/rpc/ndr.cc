@@ -1,4 +1,4 @@
-#include "platform/network/ndr.h"
+#include "platform/network/rpc/ndr.h"
 
 namespace hostlore::rpc {
 

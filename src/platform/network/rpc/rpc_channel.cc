@@ -1,4 +1,4 @@
-#include "platform/network/rpc_channel.h"
+#include "platform/network/rpc/rpc_channel.h"
 
 #include <algorithm>
 

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/network/dcerpc_pdu.h"
+#include "platform/network/rpc/dcerpc_pdu.h"
 #include "platform/status.h"
 
 namespace hostlore::rpc {

@@ -1,6 +1,6 @@
-#include "platform/network/svcctl_client.h"
+#include "platform/network/rpc/svcctl_client.h"
 
-#include "platform/network/win32_failure.h"
+#include "platform/network/rpc/win32_failure.h"
 #include "util/utf16.h"
 
 namespace hostlore::svcctl {

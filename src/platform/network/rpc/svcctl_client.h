@@ -10,8 +10,8 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/network/ndr.h"
-#include "platform/network/rpc_channel.h"
+#include "platform/network/rpc/ndr.h"
+#include "platform/network/rpc/rpc_channel.h"
 
 namespace hostlore::svcctl {
 

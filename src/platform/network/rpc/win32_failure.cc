@@ -1,4 +1,4 @@
-#include "platform/network/win32_failure.h"
+#include "platform/network/rpc/win32_failure.h"
 
 #include <string>
 

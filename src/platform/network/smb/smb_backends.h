@@ -6,7 +6,7 @@
 
 #include <memory>
 
-#include "platform/network/smb_targets.h"
+#include "platform/network/smb/smb_targets.h"
 #include "platform/registry/registry.h"
 #include "platform/services/service_manager.h"
 #include "platform/shares/share_space.h"

@@ -5,9 +5,9 @@
 #include <map>
 #include <utility>
 
-#include "platform/network/smb_backends.h"
-#include "platform/network/smb_registry_pipe.h"
-#include "platform/network/winreg_client.h"
+#include "platform/network/smb/smb_backends.h"
+#include "platform/network/smb/smb_registry_pipe.h"
+#include "platform/network/rpc/winreg_client.h"
 
 namespace hostlore {
 namespace {

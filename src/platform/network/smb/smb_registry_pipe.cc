@@ -1,4 +1,4 @@
-#include "platform/network/smb_registry_pipe.h"
+#include "platform/network/smb/smb_registry_pipe.h"
 
 #include <algorithm>
 

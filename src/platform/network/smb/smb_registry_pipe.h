@@ -20,7 +20,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/network/winreg_client.h"
+#include "platform/network/rpc/winreg_client.h"
 
 namespace hostlore {
 

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <map>
 
-#include "platform/network/smb_backends.h"
-#include "platform/network/svcctl_client.h"
+#include "platform/network/smb/smb_backends.h"
+#include "platform/network/rpc/svcctl_client.h"
 
 namespace hostlore {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/network/smb_session.h"
+#include "platform/network/smb/smb_session.h"
 
 #include <libsmbclient.h>
 

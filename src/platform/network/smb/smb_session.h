@@ -19,7 +19,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/network/rpc_channel.h"
+#include "platform/network/rpc/rpc_channel.h"
 #include "platform/network/credentials.h"
 #include "platform/status.h"
 

@@ -1,6 +1,6 @@
 // The share seam: the volume sizes behind an administrative share, from
 // libsmbclient's statvfs on the share's connection.
-#include "platform/network/smb_backends.h"
+#include "platform/network/smb/smb_backends.h"
 
 namespace hostlore {
 namespace {

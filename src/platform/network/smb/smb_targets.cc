@@ -1,4 +1,4 @@
-#include "platform/network/smb_targets.h"
+#include "platform/network/smb/smb_targets.h"
 
 namespace hostlore {
 

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "platform/network/credentials.h"
-#include "platform/network/smb_session.h"
+#include "platform/network/smb/smb_session.h"
 #include "platform/status.h"
 
 namespace hostlore {

@@ -1,6 +1,6 @@
 // The network echo against real sockets: loopback, and the test's own
 // network namespaces for everything that needs a peer or a router.
-#include "platform/network/icmp_echo.h"
+#include "platform/network/icmp/icmp_echo.h"
 
 #include <gtest/gtest.h>
 #include <linux/capability.h>
@@ -10,9 +10,9 @@
 #include <chrono>
 #include <thread>
 
-#include "platform/namespace_pair.h"
-#include "platform/network/icmp_packet.h"
-#include "platform/network/icmp_socket.h"
+#include "platform/network/namespace_pair.h"
+#include "platform/network/icmp/icmp_packet.h"
+#include "platform/network/icmp/icmp_socket.h"
 
 namespace hostlore {
 namespace {

@@ -1,5 +1,5 @@
 // Recognising the answer to an echo among crafted ICMP messages.
-#include "platform/network/icmp_packet.h"
+#include "platform/network/icmp/icmp_packet.h"
 
 #include <gtest/gtest.h>
 

@@ -1,12 +1,12 @@
 // DCE/RPC fragments and the channel that exchanges them, with crafted bytes.
-#include "platform/network/dcerpc_pdu.h"
+#include "platform/network/rpc/dcerpc_pdu.h"
 
 #include <gtest/gtest.h>
 
 #include <deque>
 
-#include "platform/network/ndr.h"
-#include "platform/network/rpc_channel.h"
+#include "platform/network/rpc/ndr.h"
+#include "platform/network/rpc/rpc_channel.h"
 
 namespace hostlore::rpc {
 namespace {

@@ -2,9 +2,9 @@
 // answer, including replies captured from Samba and damaged ones.
 #include <gtest/gtest.h>
 
-#include "platform/network/svcctl_client.h"
-#include "platform/network/winreg_client.h"
-#include "platform/network/winreg_multiple_values.h"
+#include "platform/network/rpc/svcctl_client.h"
+#include "platform/network/rpc/winreg_client.h"
+#include "platform/network/rpc/winreg_multiple_values.h"
 #include "util/utf16.h"
 
 namespace hostlore {

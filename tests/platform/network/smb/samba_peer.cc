@@ -1,4 +1,4 @@
-#include "platform/samba_peer.h"
+#include "platform/network/smb/samba_peer.h"
 
 #include <dirent.h>
 #include <fcntl.h>

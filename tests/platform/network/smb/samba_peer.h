@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/namespace_pair.h"
+#include "platform/network/namespace_pair.h"
 
 namespace hostlore::testing {
 

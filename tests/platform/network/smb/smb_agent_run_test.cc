@@ -13,8 +13,8 @@
 #include "db/db_fixture.h"
 #include "db/postgres_server.h"
 #include "db/table_queries.h"
-#include "platform/samba_peer.h"
-#include "platform/tcp_relay.h"
+#include "platform/network/smb/samba_peer.h"
+#include "platform/network/tcp_relay.h"
 #include "support/test_support.h"
 
 namespace hostlore::testing {

@@ -14,9 +14,9 @@
 #include "collect/reg_reader.h"
 #include "collect/service_list.h"
 #include "platform/network/network_platform.h"
-#include "platform/network/smb_session.h"
-#include "platform/samba_peer.h"
-#include "run/scan_state.h"
+#include "platform/network/smb/smb_session.h"
+#include "platform/network/smb/samba_peer.h"
+#include "scan/scan_state.h"
 #include "support/test_support.h"
 #include "util/utf16.h"
 

@@ -10,8 +10,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "platform/samba_peer.h"
-#include "platform/wsman_peer_process.h"
+#include "platform/network/smb/samba_peer.h"
+#include "platform/network/wsman/wsman_peer_process.h"
 #include "support/test_support.h"
 
 namespace hostlore::testing {

@@ -10,10 +10,10 @@
 #include <map>
 #include <thread>
 
-#include "platform/kdc_realm.h"
+#include "platform/network/kdc_realm.h"
 #include "platform/network/wsman/spnego_auth.h"
 #include "platform/network/wsman/wsman_response.h"
-#include "platform/wsman_peer_process.h"
+#include "platform/network/wsman/wsman_peer_process.h"
 
 namespace hostlore::test {
 namespace {

@@ -17,8 +17,8 @@
 
 #include "platform/network/wsman/wsman_envelope.h"
 #include "platform/network/wsman/wsman_response.h"
-#include "platform/wsman_peer_process.h"
-#include "platform/wsman_xml_shape.h"
+#include "platform/network/wsman/wsman_peer_process.h"
+#include "platform/network/wsman/wsman_xml_shape.h"
 #include "support/test_support.h"
 
 namespace hostlore::test {
@@ -27,7 +27,7 @@ namespace {
 using wsman::Page;
 
 std::string Capture(const std::string& name) {
-  std::ifstream file(std::string(HOSTLORE_SOURCE_DIR) + "/tests/platform/wsman_captures/" + name);
+  std::ifstream file(std::string(HOSTLORE_SOURCE_DIR) + "/tests/platform/network/wsman/wsman_captures/" + name);
   std::stringstream text;
   text << file.rdbuf();
   return text.str();

@@ -1,4 +1,4 @@
-#include "platform/wsman_peer_process.h"
+#include "platform/network/wsman/wsman_peer_process.h"
 
 #include <poll.h>
 #include <signal.h>

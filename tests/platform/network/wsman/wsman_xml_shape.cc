@@ -1,4 +1,4 @@
-#include "platform/wsman_xml_shape.h"
+#include "platform/network/wsman/wsman_xml_shape.h"
 
 #include <cstring>
 #include <map>
