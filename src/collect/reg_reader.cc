@@ -21,12 +21,34 @@ void ReaderFailure(ScanState& state, const std::exception& failure) {
   ReportFailureComplete(state);
 }
 
+std::string KeyName(Hive hive, std::string_view key_path) {
+  return (hive == Hive::kUsers ? "HKU\\" : "HKLM\\") + std::string(key_path);
+}
+
+// The key, or nullptr with `why_not` (when given) saying why.
 std::unique_ptr<RegistryKey> OpenRemoteKey(ScanState& state, const std::string& host, Hive hive,
-                                           std::string_view key_path, uint32_t access) {
+                                           std::string_view key_path, uint32_t access,
+                                           Status* why_not = nullptr) {
   Result<std::unique_ptr<RegistryKey>> root = state.platform.registry->Connect(host, hive);
-  if (!root.ok()) return nullptr;
+  if (!root.ok()) {
+    if (why_not != nullptr) *why_not = root.status();
+    return nullptr;
+  }
   Result<std::unique_ptr<RegistryKey>> key = root.value()->OpenKey(key_path, access);
-  if (!key.ok()) return nullptr;
+  if (!key.ok()) {
+    if (why_not != nullptr) {
+      const std::string name = KeyName(hive, key_path);
+      // Rights beyond reading are what an account without administrative
+      // rights on the target is refused.
+      *why_not = Status::Failure(
+          key.status().number(),
+          key.status().number() == win32::kAccessDenied && access != reg::kEnumerateSubKeys
+              ? name + ": access to more than reading is denied: the account is not an "
+                       "administrator of the target"
+              : name + ": " + key.status().description());
+    }
+    return nullptr;
+  }
   return std::move(key).value();
 }
 
@@ -62,23 +84,43 @@ std::string RegistryValueText(const RegistryValue& value) {
 
 std::string ReadRegistryText(ScanState& state, const std::string& host, Hive hive,
                              std::string_view key_path, std::string_view value_name,
-                             int32_t& value_type) {
+                             int32_t& value_type, Status* why_empty) {
   RegistryValue value;
-  if (auto key = OpenRemoteKey(state, host, hive, key_path, reg::kAllSpecificRights)) {
+  Status failure;
+  if (auto key = OpenRemoteKey(state, host, hive, key_path, reg::kAllSpecificRights, &failure)) {
     Result<RegistryValue> found = key->QueryValue(value_name);
-    if (found.ok()) value = std::move(found).value();
+    if (found.ok()) {
+      value = std::move(found).value();
+    } else {
+      failure = Status::Failure(found.status().number(),
+                                KeyName(hive, key_path) + " value " + std::string(value_name) +
+                                    ": " + found.status().description());
+    }
   }
   value_type = static_cast<int32_t>(value.type);
-  return RegistryValueText(value);
+  std::string text = RegistryValueText(value);
+  if (why_empty != nullptr && text.empty()) {
+    if (failure.ok()) {
+      failure = Status::Failure(
+          win32::kFileNotFound,
+          KeyName(hive, key_path) + " value " + std::string(value_name) +
+              (value.type == reg::kSz || value.type == reg::kExpandSz || value.type == reg::kMultiSz
+                   ? " is empty"
+                   : " is not text (type " + std::to_string(value.type) + ")"));
+    }
+    *why_empty = std::move(failure);
+  }
+  return text;
 }
 
 std::string ReadRegValue(ScanState& state, const std::string& host, Hive hive,
                          std::string_view key_path, std::string_view value_name,
-                         int32_t& value_type) {
+                         int32_t& value_type, Status* why_empty) {
   try {
-    return ReadRegistryText(state, host, hive, key_path, value_name, value_type);
+    return ReadRegistryText(state, host, hive, key_path, value_name, value_type, why_empty);
   } catch (const std::exception& failure) {
     ReaderFailure(state, failure);
+    if (why_empty != nullptr) *why_empty = Status::Failure(win32::kInvalidFunction, failure.what());
     return {};
   }
 }

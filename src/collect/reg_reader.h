@@ -27,18 +27,21 @@ std::string RegistryValueText(const RegistryValue& value);
 // Reads `value_name` of `key_path` under `hive` of `host`, opening the key
 // with reg::kAllSpecificRights. Returns its text (RegistryValueText), empty
 // when the machine, key or value cannot be read or the value is not a string.
-// `value_type` receives the type found, 0 when nothing was read. Has no
-// failure handling of its own: an unexpected failure propagates.
+// `value_type` receives the type found, 0 when nothing was read. When the
+// result is empty and `why_empty` is given, it receives why: the failure of
+// the connection, of the key or of the value, or a value that is empty or
+// not text. Has no failure handling of its own: an unexpected failure
+// propagates.
 std::string ReadRegistryText(ScanState& state, const std::string& host, Hive hive,
                              std::string_view key_path, std::string_view value_name,
-                             int32_t& value_type);
+                             int32_t& value_type, Status* why_empty = nullptr);
 
 // ReadRegistryText with the reader's own failure handling: an unexpected
 // failure is logged as "Error listing software", a "Complete" line is sent,
 // and the result is empty; the run goes on.
 std::string ReadRegValue(ScanState& state, const std::string& host, Hive hive,
                          std::string_view key_path, std::string_view value_name,
-                         int32_t& value_type);
+                         int32_t& value_type, Status* why_empty = nullptr);
 
 // Appends the name of every direct subkey of `key_path` to `list`, in the
 // registry's enumeration order. An unreachable machine or missing key

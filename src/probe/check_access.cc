@@ -9,12 +9,16 @@
 namespace hostlore {
 
 void CheckAccess(ScanState& state) {
+  Status why_not;
   const std::string version =
       ReadRegValue(state, state.TargetAddress, Hive::kLocalMachine,
                    "Software\\Microsoft\\Windows NT\\CurrentVersion", "currentversion",
-                   state.RegValueType);
+                   state.RegValueType, &why_not);
   if (!version.empty()) return;
-  LogError(state, "Insufficient access or error accessing PC ", state.TargetName + ":");
+  // The reason follows the target's name, so that a refusal can be told
+  // from an unreachable service or a missing value.
+  LogError(state, "Insufficient access or error accessing PC ",
+           state.TargetName + ":" + why_not.description());
   ReportFailureComplete(state);
   EndProcess(state);
 }

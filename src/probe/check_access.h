@@ -7,8 +7,9 @@ struct ScanState;
 
 // Reads HKLM "Software\Microsoft\Windows NT\CurrentVersion" value
 // "currentversion" of TargetAddress, opening the key with more than read
-// rights. Nothing read: one log line, the "Complete" line, and the end of
-// the run. Otherwise returns.
+// rights. Nothing read: one log line that ends in the reason (the failure
+// of the connection, the key or the value), the "Complete" line, and the
+// end of the run. Otherwise returns.
 void CheckAccess(ScanState& state);
 
 }  // namespace hostlore

@@ -43,7 +43,8 @@ TEST_F(FleetLabTest, AMixedFleetEndsWithTheRightSummaryAndReport) {
   const std::vector<std::vector<std::string>> expected = {
       {"good", "GOOD", "192.0.2.1", "stored", ""},
       {"NOWMI", "NOWMI", "192.0.2.2", "stored", "Unable to access WMI,NOWMI:"},
-      {"192.0.2.3", "192.0.2.3", "192.0.2.3", "access refused", "Insufficient access or error accessing PC ,192.0.2.3:"},
+      {"192.0.2.3", "192.0.2.3", "192.0.2.3", "access refused",
+       "Insufficient access or error accessing PC ,192.0.2.3:The network path was not found."},
       {"SILENT", "SILENT", "", "not answering", ""},
       {"UNKNOWN", "UNKNOWN", "", "not answering", ""},
   };

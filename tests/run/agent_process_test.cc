@@ -52,7 +52,8 @@ TEST_F(AgentProcessTest, LogLinesAreDatedCrLfLinesAppendedInOrder) {
   ASSERT_EQ(log.size(), 2u);
   const std::regex dated(R"(\d{4}/\d{2}/\d{2} \d{2}:\d{2}:\d{2},.*)");
   EXPECT_TRUE(std::regex_match(log[0], dated)) << log[0];
-  EXPECT_EQ(log[0].substr(20), "Insufficient access or error accessing PC ,PC042:");
+  EXPECT_EQ(log[0].substr(20),
+            "Insufficient access or error accessing PC ,PC042:The network path was not found.");
   EXPECT_EQ(log[1].substr(20).rfind("Hostlore.Form_Load,1,PC042," + Db() + ",,x:field 4 (caller index)", 0), 0u)
       << log[1];
 }

@@ -79,7 +79,17 @@ class SmbRegistry final : public RemoteRegistry {
     Result<std::shared_ptr<RegistryPipe>> pipe = PipeFor(host);
     if (!pipe.ok()) return pipe.status();
     Result<rpc::ContextHandle> root = pipe.value()->Hive(hive);
-    if (!root.ok()) return root.status();
+    if (!root.ok()) {
+      // Windows refuses the hive itself to an account that is not in the
+      // remote registry's access list (administrators, backup operators).
+      if (root.status().number() == win32::kAccessDenied) {
+        return Status::Failure(win32::kAccessDenied,
+                               host + ": the registry refuses this account (" +
+                                   root.status().description() +
+                                   "): the account is not an administrator of the target");
+      }
+      return root.status();
+    }
     return std::unique_ptr<RegistryKey>(
         std::make_unique<SmbRegistryKey>(pipe.value(), hive, nullptr, root.value(), false));
   }
