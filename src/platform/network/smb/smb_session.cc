@@ -1,9 +1,12 @@
 #include "platform/network/smb/smb_session.h"
 
 #include <libsmbclient.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+
+#include "platform/network/smb/smb_failure.h"
 
 namespace hostlore {
 namespace {
@@ -27,41 +30,42 @@ void ProvideCredentials(SMBCCTX* context, const char*, const char*, char* workgr
   CopyInto(password, password_size, credentials->password);
 }
 
-bool IsTransportError(int error) {
-  switch (error) {
-    case ETIMEDOUT:
-    case ECONNREFUSED:
-    case ECONNRESET:
-    case ECONNABORTED:
-    case EHOSTUNREACH:
-    case EHOSTDOWN:
-    case ENETUNREACH:
-    case ENOTCONN:
-    case EPIPE:
-    case EIO:
-      return true;
-    default:
-      return false;
-  }
+// Samba's own messages (a Kerberos attempt that cannot be made, say) go to
+// standard error, never to standard output, which may be the progress
+// channel. The reasons that matter reach the log through the failures.
+void LibraryMessage(void*, int, const char* message) {
+  std::string line = std::string("libsmbclient: ") + message;
+  if (line.back() != '\n') line += '\n';
+  [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, line.data(), line.size());
 }
 
 }  // namespace
 
 Result<std::shared_ptr<SmbSession>> SmbSession::Create(const std::string& host,
+                                                       const std::string& server,
                                                        const NetworkCredentials& credentials) {
-  auto session = std::make_shared<SmbSession>(Key{}, host, credentials);
+  auto session = std::make_shared<SmbSession>(Key{}, host, server.empty() ? host : server,
+                                              credentials);
   if (session->context_ == nullptr) {
     return Status::Failure(win32::kBadNetPath, "cannot create an SMB client context");
   }
   return session;
 }
 
-SmbSession::SmbSession(Key, std::string host, NetworkCredentials credentials)
-    : host_(std::move(host)), credentials_(std::move(credentials)) {
+SmbSession::SmbSession(Key, std::string host, std::string server, NetworkCredentials credentials)
+    : host_(std::move(host)), server_(std::move(server)), credentials_(std::move(credentials)) {
   SMBCCTX* context = smbc_new_context();
   if (context == nullptr) return;
+  // Both global to the process, and set before the library's first
+  // initialisation, which sets up its logging.
+  smbc_setLogCallback(context, nullptr, LibraryMessage);
+  smbc_setOptionDebugToStderr(context, 1);
   smbc_setDebug(context, 0);
   smbc_setTimeout(context, kSmbRequestTimeoutMs);
+  // Straight to SMB over TCP: the NetBIOS port 139, which libsmbclient
+  // would try first for IPC$, serves nothing SMB2 needs, and a firewall
+  // that drops it would cost a time-out on every connection.
+  smbc_setPort(context, 445);
   smbc_setOptionUserData(context, &credentials_);
   smbc_setFunctionAuthDataWithContext(context, ProvideCredentials);
   smbc_setOptionNoAutoAnonymousLogin(context, 1);
@@ -83,26 +87,20 @@ SmbSession::~SmbSession() {
 }
 
 std::string SmbSession::Url(std::string_view share_and_path) const {
-  return "smb://" + host_ + "/" + std::string(share_and_path);
+  return "smb://" + server_ + "/" + std::string(share_and_path);
 }
 
 Status SmbSession::Fail(int error, const std::string& what) {
-  const std::string description = host_ + ": " + what + ": " + std::strerror(error);
-  if (IsTransportError(error)) {
-    down_ = Status::Failure(win32::kBadNetPath, description);
-    return down_;
-  }
-  switch (error) {
-    case EACCES:
-    case EPERM:
-      return Status::Failure(win32::kAccessDenied, description);
-    case ENOENT:
-    case ENODEV:
-    case ENXIO:
-      return Status::Failure(win32::kFileNotFound, description);
-    default:
-      return Status::Failure(win32::kBadNetPath, description);
-  }
+  SmbFailureContext context;
+  context.server = server_;
+  context.address = host_;
+  context.kerberos = credentials_.kerberos;
+  context.user = credentials_.domain.empty() ? credentials_.username
+                                             : credentials_.domain + "\\" + credentials_.username;
+  context.connected = connected_;
+  Status failure = DescribeSmbFailure(error, what, context);
+  if (IsSmbTransportError(error)) down_ = failure;
+  return failure;
 }
 
 Result<std::unique_ptr<SmbPipe>> SmbSession::OpenPipe(std::string_view name) {
@@ -111,6 +109,7 @@ Result<std::unique_ptr<SmbPipe>> SmbSession::OpenPipe(std::string_view name) {
   errno = 0;
   SMBCFILE* file = smbc_getFunctionOpen(context_)(context_, url.c_str(), O_RDWR, 0);
   if (file == nullptr) return Fail(errno != 0 ? errno : EIO, "opening pipe " + std::string(name));
+  connected_ = true;
   return std::make_unique<SmbPipe>(shared_from_this(), file);
 }
 
@@ -127,6 +126,7 @@ Result<struct statvfs> SmbSession::ShareStatVfs(std::string_view share) {
     }
     return failed;
   }
+  connected_ = true;
   return info;
 }
 

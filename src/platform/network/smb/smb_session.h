@@ -35,10 +35,12 @@ class SmbPipe;
 
 class SmbSession : public std::enable_shared_from_this<SmbSession> {
  public:
-  // A session to `host` (a dotted address or a name). Nothing is sent yet:
-  // the first pipe or share opens the connection. Failure: the context
-  // cannot be created.
+  // A session to `host` (a dotted address or a name), whose requests name
+  // the server `server` (a host name that leads to `host`, for Kerberos;
+  // empty: `host` itself). Nothing is sent yet: the first pipe or share
+  // opens the connection. Failure: the context cannot be created.
   static Result<std::shared_ptr<SmbSession>> Create(const std::string& host,
+                                                    const std::string& server,
                                                     const NetworkCredentials& credentials);
 
   SmbSession(const SmbSession&) = delete;
@@ -57,7 +59,8 @@ class SmbSession : public std::enable_shared_from_this<SmbSession> {
   const Status& down() const { return down_; }
 
   // The Win32-style failure for libsmbclient's `error` (an errno value)
-  // while doing `what`; marks the session down for a transport failure.
+  // while doing `what`, told as smb_failure.h does; marks the session down
+  // for a transport failure.
   Status Fail(int error, const std::string& what);
 
   _SMBCCTX* context() const { return context_; }
@@ -66,14 +69,16 @@ class SmbSession : public std::enable_shared_from_this<SmbSession> {
   struct Key {};
 
  public:
-  SmbSession(Key, std::string host, NetworkCredentials credentials);
+  SmbSession(Key, std::string host, std::string server, NetworkCredentials credentials);
 
  private:
   std::string Url(std::string_view share_and_path) const;
 
   std::string host_;
+  std::string server_;
   NetworkCredentials credentials_;
   _SMBCCTX* context_ = nullptr;
+  bool connected_ = false;  // a pipe or share has opened
   Status down_;
 };
 

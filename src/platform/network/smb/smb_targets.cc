@@ -6,7 +6,10 @@ Result<std::shared_ptr<SmbSession>> SmbTargets::SessionFor(const std::string& ho
   if (!credentials_) credentials_.emplace(LoadNetworkCredentials());
   if (!credentials_->ok()) return credentials_->status();
   if (auto found = sessions_.find(host); found != sessions_.end()) return found->second;
-  Result<std::shared_ptr<SmbSession>> created = SmbSession::Create(host, credentials_->value());
+  const NetworkCredentials& credentials = credentials_->value();
+  // NTLM needs no name: it reaches the target as it is named.
+  const std::string server = credentials.kerberos ? names_->NameFor(host) : host;
+  Result<std::shared_ptr<SmbSession>> created = SmbSession::Create(host, server, credentials);
   if (created.ok()) sessions_.emplace(host, created.value());
   return created;
 }

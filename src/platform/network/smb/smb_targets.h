@@ -9,17 +9,22 @@
 
 #include "platform/network/credentials.h"
 #include "platform/network/smb/smb_session.h"
+#include "platform/network/target_names.h"
 #include "platform/status.h"
 
 namespace hostlore {
 
 class SmbTargets {
  public:
-  SmbTargets() = default;
+  // `names` tells the host name by which Kerberos reaches an address.
+  explicit SmbTargets(std::shared_ptr<TargetNames> names = std::make_shared<TargetNames>())
+      : names_(std::move(names)) {}
   SmbTargets(const SmbTargets&) = delete;
   SmbTargets& operator=(const SmbTargets&) = delete;
 
-  // The session to `host`. The credentials are read on the first call.
+  // The session to `host`: with Kerberos its requests name the host name
+  // that `names` gives for it (the address when there is none), with NTLM
+  // `host` itself. The credentials are read on the first call.
   // Failure: they cannot be read (for example an authentication file that
   // others may read), or no client context can be made.
   Result<std::shared_ptr<SmbSession>> SessionFor(const std::string& host);
@@ -27,6 +32,7 @@ class SmbTargets {
   Status Lost(const std::string& host) const;
 
  private:
+  std::shared_ptr<TargetNames> names_;
   std::optional<Result<NetworkCredentials>> credentials_;
   std::map<std::string, std::shared_ptr<SmbSession>> sessions_;
 };

@@ -91,7 +91,8 @@ class WinrmConnection final : public WmiConnection {
 
 class WinrmWmi final : public Wmi {
  public:
-  explicit WinrmWmi(std::optional<WinrmOptions> options) : options_(std::move(options)) {}
+  WinrmWmi(std::optional<WinrmOptions> options, std::shared_ptr<TargetNames> names)
+      : options_(std::move(options)), names_(std::move(names)) {}
 
   Result<std::unique_ptr<WmiConnection>> Connect(const std::string& host) override {
     Result<WinrmOptions> options =
@@ -99,6 +100,10 @@ class WinrmWmi final : public Wmi {
     if (!options.ok()) return options.status();
     Result<NetworkCredentials> credentials = LoadNetworkCredentials();
     if (!credentials.ok()) return credentials.status();
+    // Kerberos authenticates to HTTP/<host name>; NTLM to whatever it is
+    // given.
+    const bool kerberos = credentials->kerberos;
+    const std::string service_host = kerberos && names_ ? names_->NameFor(host) : host;
 
     // Each endpoint in turn; the failure of the last one decides the number,
     // and the description tells what happened at every one.
@@ -106,7 +111,7 @@ class WinrmWmi final : public Wmi {
     std::string reasons;
     for (const Endpoint& endpoint : options->endpoints) {
       Result<std::unique_ptr<WsmanSession>> session =
-          WsmanSession::Open(host, endpoint, credentials.value(), options->http);
+          WsmanSession::Open(host, service_host, endpoint, credentials.value(), options->http);
       Result<std::string> reply = session.ok() ? session.value()->Exchange(IdentifyEnvelope())
                                                : Result<std::string>(session.status());
       Status identified = reply.ok() ? ParseIdentifyResponse(reply.value()) : reply.status();
@@ -118,11 +123,19 @@ class WinrmWmi final : public Wmi {
       reasons += (reasons.empty() ? "" : "; ") + identified.description();
       failure = Status::Failure(identified.number(), reasons);
     }
+    if (kerberos && IsDottedAddress(service_host) && failure.number() == kAuthenticationFailed) {
+      failure = Status::Failure(
+          failure.number(),
+          failure.description() +
+              "; Kerberos needs a host name (service principal HTTP/NAME), and no name leads to " +
+              host);
+    }
     return failure;
   }
 
  private:
   std::optional<WinrmOptions> options_;  // nullopt: from the environment
+  std::shared_ptr<TargetNames> names_;   // null: authenticate to the host as given
 };
 
 }  // namespace
@@ -163,9 +176,11 @@ Result<WinrmOptions> WinrmOptionsFromEnvironment() {
   return options;
 }
 
-std::unique_ptr<Wmi> NewWinrmWmi() { return std::make_unique<WinrmWmi>(std::nullopt); }
-std::unique_ptr<Wmi> NewWinrmWmi(const WinrmOptions& options) {
-  return std::make_unique<WinrmWmi>(options);
+std::unique_ptr<Wmi> NewWinrmWmi(std::shared_ptr<TargetNames> names) {
+  return std::make_unique<WinrmWmi>(std::nullopt, std::move(names));
+}
+std::unique_ptr<Wmi> NewWinrmWmi(const WinrmOptions& options, std::shared_ptr<TargetNames> names) {
+  return std::make_unique<WinrmWmi>(options, std::move(names));
 }
 
 }  // namespace hostlore::wsman

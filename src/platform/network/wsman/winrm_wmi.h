@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/network/target_names.h"
 #include "platform/network/wsman/http_transport.h"
 #include "platform/network/wsman/wsman_session.h"
 #include "platform/wmi/wmi.h"
@@ -36,8 +37,12 @@ Result<WinrmOptions> WinrmOptionsFromEnvironment();
 Result<std::vector<Endpoint>> ParseEndpoints(std::string_view text);
 
 // Reads the environment at every Connect, so that one process can be pointed
-// elsewhere between runs.
-std::unique_ptr<Wmi> NewWinrmWmi();
-std::unique_ptr<Wmi> NewWinrmWmi(const WinrmOptions& options);
+// elsewhere between runs. With Kerberos, a connection to an address
+// authenticates to HTTP/<the name `names` gives for it> (the address itself
+// when there is none, or when `names` is null); the requests still go to
+// the address.
+std::unique_ptr<Wmi> NewWinrmWmi(std::shared_ptr<TargetNames> names);
+std::unique_ptr<Wmi> NewWinrmWmi(const WinrmOptions& options,
+                                 std::shared_ptr<TargetNames> names = nullptr);
 
 }  // namespace hostlore::wsman

@@ -24,15 +24,17 @@ bool IsSoap(const HttpReply& reply) {
 
 }  // namespace
 
-WsmanSession::WsmanSession(std::string host, bool encrypt, NetworkCredentials credentials,
+WsmanSession::WsmanSession(std::string service_host, bool encrypt,
+                           NetworkCredentials credentials,
                            std::unique_ptr<HttpTransport> transport)
-    : host_(std::move(host)),
+    : service_host_(std::move(service_host)),
       encrypt_(encrypt),
       credentials_(std::move(credentials)),
       transport_(std::move(transport)) {}
 WsmanSession::~WsmanSession() = default;
 
 Result<std::unique_ptr<WsmanSession>> WsmanSession::Open(const std::string& host,
+                                                         const std::string& service_host,
                                                          const Endpoint& endpoint,
                                                          const NetworkCredentials& credentials,
                                                          const HttpOptions& options) {
@@ -41,7 +43,8 @@ Result<std::unique_ptr<WsmanSession>> WsmanSession::Open(const std::string& host
                           std::to_string(endpoint.port) + "/wsman";
   Result<std::unique_ptr<HttpTransport>> transport = HttpTransport::Open(url, options);
   if (!transport.ok()) return transport.status();
-  return std::make_unique<WsmanSession>(host, !endpoint.https, credentials,
+  return std::make_unique<WsmanSession>(service_host.empty() ? host : service_host,
+                                        !endpoint.https, credentials,
                                         std::move(transport).value());
 }
 
@@ -62,7 +65,7 @@ Result<std::optional<HttpReply>> WsmanSession::Authenticate(std::string_view soa
   Result<std::string> binding = ChannelBinding();
   if (!binding.ok()) return binding.status();
   Result<std::unique_ptr<SpnegoContext>> started =
-      SpnegoContext::Start(host_, credentials_, std::move(binding).value());
+      SpnegoContext::Start(service_host_, credentials_, std::move(binding).value());
   if (!started.ok()) return started.status();
   std::unique_ptr<SpnegoContext> context = std::move(started).value();
   const std::string_view body = encrypt_ ? std::string_view() : soap;

@@ -23,14 +23,17 @@ struct Endpoint {
 
 class WsmanSession {
  public:
-  // A session with http(s)://host:port/wsman; nothing is sent yet.
+  // A session with http(s)://host:port/wsman that authenticates to the
+  // service HTTP/`service_host` (a host name that leads to `host`, for
+  // Kerberos; empty: `host` itself); nothing is sent yet.
   static Result<std::unique_ptr<WsmanSession>> Open(const std::string& host,
+                                                    const std::string& service_host,
                                                     const Endpoint& endpoint,
                                                     const NetworkCredentials& credentials,
                                                     const HttpOptions& options);
 
   // Made by Open.
-  WsmanSession(std::string host, bool encrypt, NetworkCredentials credentials,
+  WsmanSession(std::string service_host, bool encrypt, NetworkCredentials credentials,
                std::unique_ptr<HttpTransport> transport);
   WsmanSession(const WsmanSession&) = delete;
   WsmanSession& operator=(const WsmanSession&) = delete;
@@ -58,7 +61,7 @@ class WsmanSession {
   Result<HttpReply> Send(std::string_view soap);
   Result<std::string> SoapOf(const HttpReply& reply);
 
-  std::string host_;
+  std::string service_host_;
   bool encrypt_;
   NetworkCredentials credentials_;
   std::unique_ptr<HttpTransport> transport_;
