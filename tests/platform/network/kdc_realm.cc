@@ -92,8 +92,9 @@ bool KdcRealm::SetUp(std::string& why_not) {
     return RunQuietly(env + "kadmin.local -r " + realm + " -q \"" + query + "\"");
   };
   if (!RunQuietly(env + "kdb5_util create -s -r " + realm + " -P throwaway-master") ||
-      !admin("addprinc -randkey HTTP/127.0.0.1") || !admin("addprinc -randkey alice") ||
-      !admin("ktadd -k " + dir + "/http.keytab HTTP/127.0.0.1") ||
+      !admin("addprinc -randkey HTTP/127.0.0.1") || !admin("addprinc -randkey HTTP/localhost") ||
+      !admin("addprinc -randkey alice") ||
+      !admin("ktadd -k " + dir + "/http.keytab HTTP/127.0.0.1 HTTP/localhost") ||
       !admin("ktadd -k " + dir + "/alice.keytab alice")) {
     why_not = "the realm's database could not be made (kdb5_util, kadmin.local)";
     return false;

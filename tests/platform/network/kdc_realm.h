@@ -1,7 +1,7 @@
 // A throwaway MIT Kerberos realm for the tests: its own configuration,
-// database and KDC on a free loopback port, a service key for
-// HTTP/127.0.0.1 and a user "alice" whose key lets kinit run without a
-// password. Everything lives in a temporary folder that goes with it.
+// database and KDC on a free loopback port, service keys for
+// HTTP/127.0.0.1 and HTTP/localhost, and a user "alice" whose key lets
+// kinit run without a password. Everything lives in a temporary folder that goes with it.
 #pragma once
 
 #include <filesystem>
@@ -32,7 +32,7 @@ class KdcRealm {
 
   // The krb5.conf of the realm (for KRB5_CONFIG).
   std::string config() const;
-  // The keytab that holds HTTP/127.0.0.1 (for the service's KRB5_KTNAME).
+  // The keytab of the HTTP services (for the service's KRB5_KTNAME).
   std::string service_keytab() const;
   // Gets alice's ticket into the cache file `ccache`, valid for `lifetime`
   // (a kinit duration such as "10m" or "1s"). False when kinit fails.

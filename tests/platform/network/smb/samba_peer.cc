@@ -1,7 +1,5 @@
 #include "platform/network/smb/samba_peer.h"
 
-#include <dirent.h>
-#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -14,7 +12,7 @@
 #include <thread>
 
 #include "platform/echo/echo.h"
-#include "util/unique_fd.h"
+#include "platform/network/own_processes.h"
 
 namespace hostlore::testing {
 namespace {
@@ -46,6 +44,7 @@ std::string SmbConf(const fs::path& dir, const SambaPeerContent& content) {
     << "  log file = " << d << "/log/%m.log\n  max log size = 1000\n"
     << "  passdb backend = tdbsam:" << d << "/private/passdb.tdb\n"
     << "  registry shares = no\n";
+  if (content.smb1_only) c << "  server min protocol = NT1\n  server max protocol = NT1\n";
   if (!content.services.empty()) {
     c << "  svcctl list =";
     for (const std::string& s : content.services) c << " " << s;
@@ -116,7 +115,7 @@ bool SambaPeer::Launch(const SambaPeerContent& content, std::string& why_not) {
             fs::perms::owner_read | fs::perms::owner_write);
 
   const std::string net = "net -s " + conf + " ";
-  const std::vector<std::string> commands = {
+  std::vector<std::string> commands = {
       "getent group invadmins || groupadd invadmins",
       std::string("id ") + kAdminUser + " || useradd -M -G invadmins " + kAdminUser,
       std::string("id -nG ") + kAdminUser + " | grep -qw invadmins || usermod -aG invadmins " +
@@ -128,8 +127,10 @@ bool SambaPeer::Launch(const SambaPeerContent& content, std::string& why_not) {
           "\\n' | smbpasswd -c " + conf + " -s -a " + kPlainUser,
       net + "groupmap add sid=S-1-5-32-544 unixgroup=invadmins type=builtin",
       net + "sam addmem 'BUILTIN\\Administrators' " + kAdminUser,
-      net + "registry import " + (d / "content.reg").string(),
   };
+  if (!content.registry.empty()) {
+    commands.push_back(net + "registry import " + (d / "content.reg").string());
+  }
   for (const std::string& command : commands) {
     // The accounts are the machine's: a test running alongside may be
     // adding them at the same moment, so a failure is tried again.
@@ -170,51 +171,14 @@ bool SambaPeer::Launch(const SambaPeerContent& content, std::string& why_not) {
   return false;
 }
 
-namespace {
+// smbd and the daemons it starts (samba-dcerpcd, rpcd_*) all carry our
+// private smb.conf on their command line.
+void SambaPeer::Freeze() { SignalProcessesMentioning((folder_ / "smb.conf").string(), SIGSTOP); }
 
-// The command line of process `pid`, NULs and all; empty when it is gone.
-// Read with read(2): a process that exits mid-read fails the read with
-// ESRCH, which a std::ifstream would throw (here, from a destructor).
-std::string CommandLineOf(const char* pid) {
-  std::string text;
-  const UniqueFd file(::open(("/proc/" + std::string(pid) + "/cmdline").c_str(),
-                             O_RDONLY | O_CLOEXEC));
-  if (!file.valid()) return text;
-  char buffer[4096];
-  for (ssize_t n; (n = ::read(file.get(), buffer, sizeof buffer)) > 0;) {
-    text.append(buffer, static_cast<size_t>(n));
-  }
-  return text;
-}
-
-}  // namespace
-
-std::vector<pid_t> SambaPeer::OwnProcesses() const {
-  // smbd and the daemons it starts (samba-dcerpcd, rpcd_*) all carry our
-  // private smb.conf on their command line.
-  std::vector<pid_t> pids;
-  const std::string conf = (folder_ / "smb.conf").string();
-  DIR* proc = ::opendir("/proc");
-  if (proc == nullptr) return pids;
-  while (dirent* entry = ::readdir(proc)) {
-    const pid_t pid = static_cast<pid_t>(std::atoi(entry->d_name));
-    if (pid <= 0) continue;
-    if (CommandLineOf(entry->d_name).find(conf) != std::string::npos) pids.push_back(pid);
-  }
-  ::closedir(proc);
-  return pids;
-}
-
-void SambaPeer::Freeze() {
-  for (pid_t pid : OwnProcesses()) ::kill(pid, SIGSTOP);
-}
-
-void SambaPeer::Kill() {
-  for (pid_t pid : OwnProcesses()) ::kill(pid, SIGKILL);
-}
+void SambaPeer::Kill() { SignalProcessesMentioning((folder_ / "smb.conf").string(), SIGKILL); }
 
 SambaPeer::~SambaPeer() {
-  for (pid_t pid : OwnProcesses()) {
+  for (pid_t pid : ProcessesMentioning((folder_ / "smb.conf").string())) {
     ::kill(pid, SIGTERM);
     ::kill(pid, SIGCONT);  // a frozen peer ends too
   }

@@ -25,6 +25,8 @@ struct SambaPeerContent {
   // C$ and d$ report these many 1024-byte blocks, total and free.
   uint64_t c_blocks = 0, c_free_blocks = 0;
   uint64_t d_blocks = 0, d_free_blocks = 0;
+  // Speaks SMB1 only (server max protocol = NT1), as Windows XP did.
+  bool smb1_only = false;
 };
 
 inline constexpr const char* kAdminUser = "inv";
@@ -57,7 +59,6 @@ class SambaPeer {
 
  private:
   bool Launch(const SambaPeerContent& content, std::string& why_not);
-  std::vector<pid_t> OwnProcesses() const;
 
   std::unique_ptr<NamespacePair> pair_;
   std::filesystem::path folder_;

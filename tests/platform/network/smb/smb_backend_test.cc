@@ -1,7 +1,8 @@
 // The SMB backends against Samba's smbd in a namespace of the test's own:
 // registry values of each type, subkey order, the access check as an
 // administrator and as a plain user, the service list, share sizes, a
-// wrong password, and a peer that dies or stops answering mid-run.
+// wrong password, and a peer that dies or stops answering mid-run; and the
+// reason the access check gives for each refusal.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -13,6 +14,8 @@
 
 #include "collect/reg_reader.h"
 #include "collect/service_list.h"
+#include "probe/check_access.h"
+#include "scan/process_end.h"
 #include "platform/network/network_platform.h"
 #include "platform/network/smb/smb_session.h"
 #include "platform/network/smb/samba_peer.h"
@@ -70,6 +73,21 @@ SambaPeerContent Content() {
 }
 
 std::string Units(std::string_view utf8) { return Utf8ToUtf16LeBytes(utf8); }
+
+// The access check's log line for `state`'s target, without its time
+// stamp; empty when the check passed.
+std::string AccessLine(ScanState& state) {
+  try {
+    CheckAccess(state);
+    return "";
+  } catch (const ProcessEnd&) {
+  }
+  const std::vector<std::string> log =
+      test::ReadCrLfLines(std::filesystem::path(state.TempDir) / "Kelvarn.log");
+  return log.empty() ? "(no log line)" : log.back().substr(20);
+}
+
+constexpr const char* kAccessLine = "Insufficient access or error accessing PC ,PEER:";
 
 // A scan state on the network platform for the peer, with the credentials
 // of `auth_file`. Its platform must be used from the client namespace.
@@ -236,6 +254,10 @@ TEST_F(SmbBackendTest, AccessCheckPassesForTheAdministratorOnly) {
     EXPECT_EQ(ReadRegValue(state, peer_->address(), Hive::kLocalMachine, kVersionKey,
                            "currentversion", type),
               "");
+    EXPECT_EQ(AccessLine(state), std::string(kAccessLine) +
+                                     "HKLM\\Software\\Microsoft\\Windows NT\\CurrentVersion: access to "
+                                     "more than reading is denied: the account is not an "
+                                     "administrator of the target");
   });
 }
 
@@ -283,6 +305,19 @@ TEST_F(SmbBackendTest, AWrongPasswordGivesEmptyValuesAndNoServices) {
     ListServices(state, ServiceReport::kLog);
     EXPECT_EQ(state.ServicesList, "");
     EXPECT_FALSE(state.platform.shares->FreeSpace(peer_->address(), "C$").ok());
+    EXPECT_EQ(AccessLine(state), std::string(kAccessLine) + peer_->address() +
+                                     ": logon refused for PEER\\inv: wrong password or unknown user");
+  });
+}
+
+TEST_F(SmbBackendTest, ARefusedPortSaysSo) {
+  // Nothing listens on port 445 of the client's own address: as a
+  // computer whose server is down.
+  AsAdmin([&](ScanState& state) {
+    state.TargetAddress = FormatDottedAddress(kClientAddress);
+    EXPECT_EQ(AccessLine(state), std::string(kAccessLine) + state.TargetAddress +
+                                     ": connection refused: nothing listens on the SMB port 445 "
+                                     "(file sharing off, or a firewall)");
   });
 }
 
@@ -291,11 +326,33 @@ TEST_F(SmbBackendTest, AnAuthFileOthersMayReadIsRefused) {
   std::filesystem::permissions(path, std::filesystem::perms::others_read,
                                std::filesystem::perm_options::add);
   ::setenv("HOSTLORE_AUTH_FILE", path.c_str(), 1);
-  Platform platform = MakeNetworkPlatform();
-  auto root = platform.registry->Connect(peer_->address(), Hive::kLocalMachine);
-  ASSERT_FALSE(root.ok());
-  EXPECT_NE(root.status().description().find("readable by group or others"), std::string::npos);
-  EXPECT_EQ(root.status().description().find(kAdminPassword), std::string::npos);
+  ScanState state;
+  state.platform = MakeNetworkPlatform();
+  state.TargetName = "PEER";
+  state.TargetAddress = peer_->address();
+  state.TempDir = temp_.path().string();
+  EXPECT_EQ(AccessLine(state), std::string(kAccessLine) + "HOSTLORE_AUTH_FILE " + path +
+                                   ": readable by group or others; allow the owner only (chmod 600)");
+}
+
+TEST(SmbProtocolTest, AServerOfSmb1OnlySaysSo) {
+  SambaPeerContent content;
+  content.smb1_only = true;
+  std::string why_not;
+  std::unique_ptr<SambaPeer> peer = SambaPeer::Start(content, why_not);
+  if (!peer) GTEST_SKIP() << why_not;
+  test::TempFolder temp;
+  test::ScopedEnv auth("HOSTLORE_AUTH_FILE", peer->AuthFile(kAdminUser, kAdminPassword));
+  ASSERT_TRUE(peer->namespaces().InClient([&] {
+    ScanState state;
+    state.platform = MakeNetworkPlatform();
+    state.TargetName = "PEER";
+    state.TargetAddress = peer->address();
+    state.TempDir = temp.path().string();
+    EXPECT_EQ(AccessLine(state), std::string(kAccessLine) + peer->address() +
+                                     ": the server offers no SMB2 or SMB3, only SMB1, which "
+                                     "Hostlore does not use");
+  }));
 }
 
 // A peer of its own, since these end it.

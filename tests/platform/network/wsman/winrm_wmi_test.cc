@@ -6,11 +6,13 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <map>
 #include <thread>
 
 #include "platform/network/kdc_realm.h"
+#include "platform/network/target_names.h"
 #include "platform/network/wsman/spnego_auth.h"
 #include "platform/network/wsman/wsman_response.h"
 #include "platform/network/wsman/wsman_peer_process.h"
@@ -180,6 +182,28 @@ TEST_F(WinrmWmiTest, KerberosOverEncryptedHttpReadsTheFiveClasses) {
   EXPECT_EQ(requests["Identify"], 1);
   EXPECT_EQ(requests["Enumerate"], 6);
   EXPECT_EQ(requests["Pull"], 0);
+}
+
+TEST_F(WinrmWmiTest, KerberosAuthenticatesToTheTargetsHostName) {
+  // The agent reaches the address; the name it was given, which resolves
+  // there, names the service for Kerberos: HTTP/localhost, not
+  // HTTP/127.0.0.1.
+  std::unique_ptr<WsmanPeerProcess> peer = StartPeer();
+  if (!peer) return;
+  auto names = std::make_shared<TargetNames>();
+  names->Noted("localhost");
+  Result<std::unique_ptr<WmiConnection>> connection =
+      wsman::NewWinrmWmi(Options(false, peer->port()), names)->Connect("127.0.0.1");
+  ASSERT_TRUE(connection.ok()) << connection.status().description();
+  EXPECT_EQ(All(*connection.value(), "Select * From Win32_BIOS").size(), 1u);
+  std::string tickets;
+  FILE* klist = ::popen(("klist -c '" + ccache_ + "' 2>&1").c_str(), "r");
+  ASSERT_NE(klist, nullptr);
+  char chunk[256];
+  for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, klist)) > 0;) tickets.append(chunk, n);
+  ::pclose(klist);
+  EXPECT_NE(tickets.find("HTTP/localhost@HOSTLORE.TEST"), std::string::npos) << tickets;
+  EXPECT_EQ(tickets.find("HTTP/127.0.0.1@"), std::string::npos) << tickets;
 }
 
 TEST_F(WinrmWmiTest, LongResultsArriveOverSeveralPulls) {
