@@ -127,11 +127,18 @@ void LookUpUser(ScanState& state, std::string& candidate) {
   });
 }
 
-void CollectComputerSystem(ScanState& state) {
+// `named` becomes true when an instance names the computer.
+void CollectComputerSystem(ScanState& state, bool& named) {
   std::string candidate;
   QueryStep(state, "Select * From Win32_ComputerSystem", kModGetWMI, nullptr,
             [&](WmiObject& cs) {
-              ReadText(state, cs, "Name", state.TargetName);
+              // An empty name never replaces one: the rows are keyed by it.
+              std::string name;
+              ReadText(state, cs, "Name", name);
+              if (!name.empty()) {
+                state.TargetName = std::move(name);
+                named = true;
+              }
               ReadText(state, cs, "UserName", candidate);
               LookUpUser(state, candidate);
               ReadText(state, cs, "Manufacturer", state.Manufacturer);
@@ -222,12 +229,11 @@ void ConnectWMI(ScanState& state, const std::string& host) {
   }
 }
 
-void GetWMI(ScanState& state) {
-  state.TargetName =
-      ReadRegValue(state, state.TargetAddress, Hive::kLocalMachine,
-                   "System\\CurrentControlSet\\Control\\ComputerName\\ActiveComputerName",
-                   "ComputerName", state.RegValueType);
-  ReportStep(state, "6");
+namespace {
+
+// Everything after the computer name. `named` becomes true when WMI names
+// the computer.
+void CollectInventory(ScanState& state, bool& named) {
   if (state.UserOnly) {
     std::string candidate;
     LookUpUser(state, candidate);
@@ -241,7 +247,7 @@ void GetWMI(ScanState& state) {
     return;
   }
   ReportStep(state, "10");
-  CollectComputerSystem(state);
+  CollectComputerSystem(state, named);
   CollectOperatingSystem(state);
   CollectProcessors(state);
   ListServices(state, ServiceReport::kLog);
@@ -250,6 +256,28 @@ void GetWMI(ScanState& state) {
   ReportStep(state, "29");
   CollectLogicalDisks(state);
   ReportStep(state, "33");
+}
+
+}  // namespace
+
+void GetWMI(ScanState& state) {
+  // The rows of the run are keyed by the computer's own name. A computer
+  // whose name cannot be read keeps the name it was reached by: under an
+  // empty name, every such computer would share one row and its history.
+  const std::string reached_by = state.TargetName;
+  state.TargetName =
+      ReadRegValue(state, state.TargetAddress, Hive::kLocalMachine,
+                   "System\\CurrentControlSet\\Control\\ComputerName\\ActiveComputerName",
+                   "ComputerName", state.RegValueType);
+  bool named = !state.TargetName.empty();
+  if (!named) state.TargetName = reached_by;
+  ReportStep(state, "6");
+  CollectInventory(state, named);
+  if (!named) {
+    LogError(state, "Unable to read the computer name",
+             state.TargetName + ":the target names itself nowhere it can be read; its inventory "
+                                "is kept under the name it was reached by");
+  }
 }
 
 }  // namespace hostlore

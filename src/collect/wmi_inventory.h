@@ -8,7 +8,9 @@ namespace hostlore {
 
 struct ScanState;
 
-// Replaces TargetName by the target's own computer name, then fills the
+// Replaces TargetName by the target's own computer name (from the registry,
+// then from WMI; a computer that names itself nowhere keeps the name it was
+// reached by, and a log line says so), then fills the
 // hardware, operating-system, processor, BIOS, drive, user and service
 // fields from five WMI queries, sending the progress steps 6, 10, 20, 27,
 // 29 and 33. A step that fails is skipped and recorded in LastFailure; a

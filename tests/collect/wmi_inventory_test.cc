@@ -116,10 +116,23 @@ TEST_F(WmiInventoryTest, UserOnlySettlesNameAndUserAndConnectsToNothing) {
   EXPECT_EQ(Progress(), (Lines{"PC042,6,192.0.2.42,0"}));
 }
 
-TEST_F(WmiInventoryTest, AnUnreadableComputerNameEmptiesTheTargetName) {
-  Lab(R"({"names": ["PC042"], "address": "192.0.2.42", "registry": {}, "wmi": {}})");
+TEST_F(WmiInventoryTest, AnUnreadableComputerNameKeepsTheNameItWasReachedBy) {
+  // Neither the registry nor WMI (an empty name) names the computer.
+  Lab(R"({"names": ["PC042"], "address": "192.0.2.42", "registry": {},
+          "wmi": {"Win32_ComputerSystem": [{"Name": ""}]}})");
   GetWMI(*state_);
-  EXPECT_EQ(Progress().front(), ",6,192.0.2.42,0");
+  EXPECT_EQ(state_->TargetName, "PC042");
+  EXPECT_EQ(Progress().front(), "PC042,6,192.0.2.42,0");
+  EXPECT_EQ(Log(), (Lines{"Unable to read the computer name,PC042:the target names itself nowhere "
+                          "it can be read; its inventory is kept under the name it was reached by"}));
+
+  // WMI's name serves when the registry has none, and nothing is logged.
+  std::filesystem::remove(temp_.path() / "Kelvarn.log");
+  Lab(R"({"names": ["PC042"], "address": "192.0.2.42", "registry": {},
+          "wmi": {"Win32_ComputerSystem": [{"Name": "OWN"}]}})");
+  GetWMI(*state_);
+  EXPECT_EQ(state_->TargetName, "OWN");
+  EXPECT_TRUE(Log().empty());
 }
 
 TEST_F(WmiInventoryTest, ARefusedConnectionHandsOverToTheRegistryMethod) {

@@ -154,6 +154,28 @@ TEST_F(WholeRunTest, WithoutWmiTheRegistryAndSharesFillTheRow) {
             0);
 }
 
+TEST_F(WholeRunTest, ComputersThatNameThemselvesNowhereGetARowEach) {
+  // Neither has a computer name in its registry, nor WMI to tell one: each
+  // keeps the name it was reached by, instead of both sharing a row "".
+  for (const char* name : {"NAMELESS1", "NAMELESS2"}) {
+    lab_.Write(std::string(name) + ".json",
+               std::string(R"({"names": [")") + name + R"("], "address": "192.0.2.)" +
+                   (name[8] == '1' ? "71" : "72") + R"(", "wmi": false,
+      "registry": {"HKLM\\Software\\Microsoft\\Windows NT\\CurrentVersion": {"CurrentVersion": "6.1"}}})");
+  }
+  ASSERT_EQ(Run("NAMELESS1," + Db() + ",,1"), kExitNormal);
+  ASSERT_EQ(NextRun("192.0.2.72," + Db() + ",,1"), kExitNormal);
+  EXPECT_EQ(CountRows(Db(), AllAssetRows()), 2);
+  EXPECT_EQ(Text(ReadRow(Db(), AssetRowQuery("NAMELESS1")), 6), "6.1");
+  EXPECT_EQ(Text(ReadRow(Db(), AssetRowQuery("192.0.2.72")), 6), "6.1");
+  const Lines log = LogWithoutTime();
+  EXPECT_NE(std::find(log.begin(), log.end(),
+                      "Unable to read the computer name,192.0.2.72:the target names itself "
+                      "nowhere it can be read; its inventory is kept under the name it was "
+                      "reached by"),
+            log.end());
+}
+
 TEST_F(WholeRunTest, ARefusedTargetLeavesOnlyItsContactRow) {
   lab_.Write("locked.json", R"({"names": ["LOCKED01"], "address": "192.0.2.66", "registry": false})");
   EXPECT_EQ(Run("LOCKED01," + Db() + ",,1"), kExitFailure);
