@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sched.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -97,11 +98,23 @@ NamespacePair::~NamespacePair() {
 }
 
 bool NamespacePair::InClient(const std::function<void()>& work) const {
+  return InClientWithHosts("", work);
+}
+
+bool NamespacePair::InClientWithHosts(const std::string& hosts_file,
+                                      const std::function<void()>& work) const {
   const int fd = ::open(("/run/netns/" + client_).c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
   bool entered = false;
   std::thread inside([&] {
     entered = ::setns(fd, CLONE_NEWNET) == 0;
+    // A mount namespace of this thread's own: unshare() gives the calling
+    // thread a private copy, and the bind stays out of the machine's view.
+    if (entered && !hosts_file.empty()) {
+      entered = ::unshare(CLONE_NEWNS) == 0 &&
+                ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+                ::mount(hosts_file.c_str(), "/etc/hosts", nullptr, MS_BIND, nullptr) == 0;
+    }
     if (entered) work();
   });
   inside.join();
