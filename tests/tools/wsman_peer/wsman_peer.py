@@ -2,12 +2,18 @@
 """A WS-Management (WinRM) service for the tests, answering WMI queries from
 one lab computer's "wmi" section.
 
-It speaks HTTP/1.1 with keep-alive, authenticates every connection with
-Negotiate through GSSAPI as acceptor (Kerberos from KRB5_KTNAME, NTLM from
-gss-ntlmssp's NTLM_USER_FILE), encrypts its replies on plain HTTP when the
-request came encrypted (multipart/encrypted, HTTP-SPNEGO-session-encrypted),
-and serves HTTPS when given a certificate. Replies follow the documented
-examples of Windows's own (see the note above envelope()).
+It speaks HTTP/1.1 with keep-alive (request bodies with a length or
+chunked), authenticates every connection with Negotiate through GSSAPI as
+acceptor (Kerberos from KRB5_KTNAME, NTLM from gss-ntlmssp's
+NTLM_USER_FILE, whose challenge carries a time stamp so that clients sign
+the exchange with a MIC), and serves HTTPS when given a certificate. It is
+as strict as Windows with its defaults: it offers only the scheme it
+accepts; on plain HTTP it answers an unencrypted message with HTTP 500 and
+a fault (AllowUnencrypted = false) and encrypts its replies
+(multipart/encrypted, HTTP-SPNEGO-session-encrypted); it routes a message by
+its wsa:Action; a class that WMI does not know is an invalid class, while a
+known class that the lab file does not list has no instance. Replies follow
+the documented examples of Windows's own (see the note above envelope()).
 
 Prints "listening PORT" on standard output once it accepts connections.
 Options:
@@ -64,6 +70,16 @@ ENUMERATION_FAULT = "http://schemas.xmlsoap.org/ws/2004/09/enumeration/fault"
 ANONYMOUS = "http://schemas.xmlsoap.org/ws/2004/08/addressing/role/anonymous"
 # The WS-Management plugin that serves WMI classes.
 WMI_PROVIDER_ID = "D9A2A039-A4B3-4A70-8CB9-8D7714EAD776"
+# Classes of root/cimv2 that a lab file may leave out: they answer with no
+# instance. Any other unlisted name is not a class WMI knows.
+KNOWN_CLASSES = {name.lower() for name in (
+    "Win32_ComputerSystem", "Win32_OperatingSystem", "Win32_Processor", "Win32_BIOS",
+    "Win32_LogicalDisk", "Win32_Service", "Win32_Battery", "Win32_BaseBoard",
+    "Win32_ComputerSystemProduct", "Win32_DiskDrive", "Win32_NetworkAdapter",
+    "Win32_NetworkAdapterConfiguration", "Win32_PhysicalMemory", "Win32_Process",
+    "Win32_Product", "Win32_QuickFixEngineering", "Win32_Share", "Win32_SystemEnclosure",
+    "Win32_TimeZone", "Win32_UserAccount", "Win32_VideoController")}
+INVALID_CLASS = -2147217392
 BOUNDARY = b"--Encrypted Boundary\r\n"
 ENCRYPTED_TYPE = ('multipart/encrypted;protocol="application/HTTP-SPNEGO-session-encrypted";'
                   'boundary="Encrypted Boundary"')
@@ -150,6 +166,8 @@ class Computer:
                 if isinstance(entry, dict):
                     return None, (entry["number"], entry["error"])
                 return name, entry
+        if wanted not in KNOWN_CLASSES:
+            return None, (INVALID_CLASS, "Invalid class")
         return words[-1], []
 
 
@@ -238,8 +256,8 @@ class Handler(BaseHTTPRequestHandler):
         if token:
             self.send_header("WWW-Authenticate", "Negotiate " + base64.b64encode(token).decode())
         elif authenticate:
+            # Only what do_POST accepts.
             self.send_header("WWW-Authenticate", "Negotiate")
-            self.send_header("WWW-Authenticate", "Kerberos")
         if content_type:
             self.send_header("Content-Type", content_type)
         self.send_header("Content-Length", str(len(body)))
@@ -253,9 +271,36 @@ class Handler(BaseHTTPRequestHandler):
         except OSError:
             pass
 
+    def read_body(self):
+        """The request's body, whether it comes with a length or chunked;
+        None for a body that cannot be read (the connection is closed)."""
+        if "chunked" in self.headers.get("Transfer-Encoding", "").lower():
+            body = b""
+            while True:
+                line = self.rfile.readline(100)
+                try:
+                    size = int(line.split(b";")[0].strip(), 16)
+                except ValueError:
+                    return None
+                if size == 0:
+                    while self.rfile.readline(1000) not in (b"\r\n", b"\n", b""):
+                        pass  # trailers
+                    return body
+                body += self.rfile.read(size)
+                if self.rfile.read(2) != b"\r\n":
+                    return None
+        try:
+            length = int(self.headers.get("Content-Length", "0"))
+        except ValueError:
+            return None
+        return self.rfile.read(length) if length >= 0 else None
+
     def do_POST(self):
         state = self.server.state
-        body = self.rfile.read(int(self.headers.get("Content-Length", "0")))
+        body = self.read_body()
+        if body is None:
+            self.close_connection = True
+            return self.reply(400)
         if state.stopped:
             return self.drop()
         token = None
@@ -298,10 +343,13 @@ class Handler(BaseHTTPRequestHandler):
                 print("wsman_peer: cannot decrypt: %s" % e, file=sys.stderr)
                 return self.reply(400)
         elif not isinstance(self.connection, ssl.SSLSocket):
-            # As Windows by default (AllowUnencrypted = false).
-            return self.reply(401, authenticate=True)
+            # As Windows by default (AllowUnencrypted = false): a fault, not
+            # another round of authentication.
+            state.log("unencrypted")
+            return self.reply(500, unencrypted_fault(body).encode("utf-8"),
+                              "application/soap+xml;charset=UTF-8")
 
-        reply = answer(state, body.decode("utf-8"), self.stop_now)
+        reply = answer(state, body.decode("utf-8", "replace"), self.stop_now)
         if reply is None:
             return self.drop()
         status, soap = reply
@@ -324,18 +372,42 @@ class Handler(BaseHTTPRequestHandler):
         return True
 
 
+def unencrypted_fault(body):
+    """The fault for a message sent in the clear over HTTP."""
+    try:
+        message_id = ET.fromstring(body).findtext("s:Header/a:MessageID", "", NS)
+    except ET.ParseError:
+        message_id = ""
+    return fault(message_id, WSMAN_FAULT, "s:Sender", "wsman:AccessDenied", 5,
+                 "The WinRM service does not accept unencrypted messages: encrypt them, or "
+                 "use HTTPS.")
+
+
 def answer(state, text, stop_now=lambda: False):
     """(HTTP status, SOAP reply) for the request `text`, or None when the
-    service is to drop the connection instead."""
-    root = ET.fromstring(text)
+    service is to drop the connection instead. The wsa:Action decides what
+    the message is; Identify alone comes without one."""
+    try:
+        root = ET.fromstring(text)
+    except ET.ParseError:
+        return 400, fault("", WSMAN_FAULT, "s:Sender", "wsman:SchemaValidationError",
+                          2150858817, "The SOAP XML in the message is not well formed.")
     body = root.find("s:Body", NS)
     message_id = root.findtext("s:Header/a:MessageID", "", NS)
-    if body.find("wsmid:Identify", NS) is not None:
+    action = root.findtext("s:Header/a:Action", "", NS).strip()
+    if not action and body is not None and body.find("wsmid:Identify", NS) is not None:
         state.log("Identify")
         return 200, IDENTIFY_RESPONSE
-    enumerate_ = body.find("n:Enumerate", NS)
-    pull = body.find("n:Pull", NS)
-    if (enumerate_ is not None or pull is not None) and stop_now():
+    if action not in (ENUM_ACTION + "Enumerate", ENUM_ACTION + "Pull"):
+        return 500, fault(message_id, ADDRESSING_FAULT, "s:Sender", "wsa:ActionNotSupported",
+                          2150858771, "The action is not supported by the service.")
+    enumerate_ = body.find("n:Enumerate", NS) if action.endswith("Enumerate") else None
+    pull = body.find("n:Pull", NS) if action.endswith("Pull") else None
+    if enumerate_ is None and pull is None:
+        return 500, fault(message_id, WSMAN_FAULT, "s:Sender", "wsman:SchemaValidationError",
+                          2150858817, "The SOAP XML in the message does not match the "
+                          "corresponding XML schema definition.")
+    if stop_now():
         return None
     if enumerate_ is not None:
         state.log("Enumerate")
@@ -374,8 +446,6 @@ def answer(state, text, stop_now=lambda: False):
             "<wsen:PullResponse>%s<wsen:Items>%s</wsen:Items>%s</wsen:PullResponse>"
             % ("" if end else "<wsen:EnumerationContext>%s</wsen:EnumerationContext>" % context,
                items, "<wsen:EndOfSequence/>" if end else ""))
-    return 500, fault(message_id, ADDRESSING_FAULT, "s:Sender", "wsa:ActionNotSupported",
-                      2150858771, "The action is not supported by the service.")
 
 
 def page(state, context, max_elements):
