@@ -5,12 +5,17 @@
 // reason the access check gives for each refusal.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <sched.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <algorithm>
 #include <functional>
+#include <thread>
 
 #include "collect/reg_reader.h"
 #include "collect/service_list.h"
@@ -19,6 +24,7 @@
 #include "platform/network/network_platform.h"
 #include "platform/network/smb/smb_session.h"
 #include "platform/network/smb/samba_peer.h"
+#include "platform/network/tcp_relay.h"
 #include "scan/scan_state.h"
 #include "support/test_support.h"
 #include "util/utf16.h"
@@ -261,6 +267,30 @@ TEST_F(SmbBackendTest, AccessCheckPassesForTheAdministratorOnly) {
   });
 }
 
+TEST_F(SmbBackendTest, TheNetbiosPortIsNeverTried) {
+  // Something holds port 139 and never answers, as a firewall that
+  // swallows it would: every connection goes straight to SMB on port 445,
+  // so no connection ever waits there.
+  int listener = -1;
+  std::thread([&] {
+    const int netns = ::open(("/run/netns/" + peer_->namespaces().peer_namespace()).c_str(),
+                             O_RDONLY | O_CLOEXEC);
+    if (netns >= 0 && ::setns(netns, CLONE_NEWNET) == 0) listener = ListenOn(kPeerAddress, 139);
+    if (netns >= 0) ::close(netns);
+  }).join();
+  ASSERT_GE(listener, 0);
+  AsAdmin([&](ScanState& state) {
+    int32_t type = 0;
+    EXPECT_EQ(ReadRegValue(state, peer_->address(), Hive::kLocalMachine, kVersionKey,
+                           "currentversion", type),
+              "6.1");
+    EXPECT_TRUE(state.platform.shares->FreeSpace(peer_->address(), "C$").ok());
+  });
+  pollfd waiting{listener, POLLIN, 0};
+  EXPECT_EQ(::poll(&waiting, 1, 0), 0) << "a connection came to port 139";
+  ::close(listener);
+}
+
 TEST_F(SmbBackendTest, ServiceListNamesEveryServiceInEnumerationOrder) {
   AsAdmin([&](ScanState& state) {
     ListServices(state, ServiceReport::kLog);
@@ -310,16 +340,7 @@ TEST_F(SmbBackendTest, AWrongPasswordGivesEmptyValuesAndNoServices) {
   });
 }
 
-TEST_F(SmbBackendTest, ARefusedPortSaysSo) {
-  // Nothing listens on port 445 of the client's own address: as a
-  // computer whose server is down.
-  AsAdmin([&](ScanState& state) {
-    state.TargetAddress = FormatDottedAddress(kClientAddress);
-    EXPECT_EQ(AccessLine(state), std::string(kAccessLine) + state.TargetAddress +
-                                     ": connection refused: nothing listens on the SMB port 445 "
-                                     "(file sharing off, or a firewall)");
-  });
-}
+
 
 TEST_F(SmbBackendTest, AnAuthFileOthersMayReadIsRefused) {
   const std::string path = peer_->AuthFile(kAdminUser, kAdminPassword);
@@ -333,6 +354,27 @@ TEST_F(SmbBackendTest, AnAuthFileOthersMayReadIsRefused) {
   state.TempDir = temp_.path().string();
   EXPECT_EQ(AccessLine(state), std::string(kAccessLine) + "HOSTLORE_AUTH_FILE " + path +
                                    ": readable by group or others; allow the owner only (chmod 600)");
+}
+
+TEST(SmbProtocolTest, ARefusedPortSaysSo) {
+  // Nothing listens on port 445 of the client's own address: as a
+  // computer whose server is down.
+  std::string why_not;
+  std::unique_ptr<NamespacePair> pair = NamespacePair::Create(why_not);
+  if (!pair) GTEST_SKIP() << why_not;
+  test::TempFolder temp;
+  test::ScopedEnv auth("HOSTLORE_AUTH_FILE", temp.Write("auth", "username = inv\npassword = x\n").string());
+  std::filesystem::permissions(temp.path() / "auth", std::filesystem::perms::owner_read);
+  ASSERT_TRUE(pair->InClient([&] {
+    ScanState state;
+    state.platform = MakeNetworkPlatform();
+    state.TargetName = "PEER";
+    state.TargetAddress = FormatDottedAddress(kClientAddress);
+    state.TempDir = temp.path().string();
+    EXPECT_EQ(AccessLine(state), std::string(kAccessLine) + state.TargetAddress +
+                                     ": connection refused: nothing listens on the SMB port 445 "
+                                     "(file sharing off, or a firewall)");
+  }));
 }
 
 TEST(SmbProtocolTest, AServerOfSmb1OnlySaysSo) {
