@@ -98,10 +98,10 @@ NamespacePair::~NamespacePair() {
 }
 
 bool NamespacePair::InClient(const std::function<void()>& work) const {
-  return InClientWithHosts("", work);
+  return InClientWithBinds({}, work);
 }
 
-bool NamespacePair::InClientWithHosts(const std::string& hosts_file,
+bool NamespacePair::InClientWithBinds(const std::vector<std::pair<std::string, std::string>>& binds,
                                       const std::function<void()>& work) const {
   const int fd = ::open(("/run/netns/" + client_).c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
@@ -110,10 +110,12 @@ bool NamespacePair::InClientWithHosts(const std::string& hosts_file,
     entered = ::setns(fd, CLONE_NEWNET) == 0;
     // A mount namespace of this thread's own: unshare() gives the calling
     // thread a private copy, and the bind stays out of the machine's view.
-    if (entered && !hosts_file.empty()) {
+    if (entered && !binds.empty()) {
       entered = ::unshare(CLONE_NEWNS) == 0 &&
-                ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
-                ::mount(hosts_file.c_str(), "/etc/hosts", nullptr, MS_BIND, nullptr) == 0;
+                ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+      for (const auto& [source, target] : binds) {
+        entered = entered && ::mount(source.c_str(), target.c_str(), nullptr, MS_BIND, nullptr) == 0;
+      }
     }
     if (entered) work();
   });

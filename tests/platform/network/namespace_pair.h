@@ -13,6 +13,8 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/echo/echo.h"
 
@@ -48,10 +50,12 @@ class NamespacePair {
   // stays there whichever thread uses it later). False when the namespace
   // could not be entered; `work` has not run then.
   bool InClient(const std::function<void()>& work) const;
-  // The same, and the thread sees the file `hosts_file` as /etc/hosts
-  // (through a mount namespace of its own, which processes it starts
-  // inherit): names resolve as the test says, the machine's file untouched.
-  bool InClientWithHosts(const std::string& hosts_file, const std::function<void()>& work) const;
+  // The same, in a mount namespace of the thread's own (which processes it
+  // starts inherit) where each {source, target} of `binds` is bound over
+  // its target: a hosts file over /etc/hosts, say, so that names resolve as
+  // the test says, the machine's own files untouched.
+  bool InClientWithBinds(const std::vector<std::pair<std::string, std::string>>& binds,
+                         const std::function<void()>& work) const;
 
   // True when `ip route get` in the client sends `address` through the
   // client's own veth, i.e. an echo to it stays inside our namespaces.

@@ -173,6 +173,15 @@ std::string SambaDomain::HostsFile(const std::string& name, const std::string& l
   return path.string();
 }
 
+bool SambaDomain::InClient(const std::string& hosts_file,
+                           const std::function<void()>& work) const {
+  std::vector<std::pair<std::string, std::string>> binds = {{hosts_file, "/etc/hosts"}};
+  const fs::path client_run = folder_ / "client-run";
+  fs::create_directories(client_run);
+  if (fs::is_directory("/run/samba")) binds.emplace_back(client_run.string(), "/run/samba");
+  return pair_->InClientWithBinds(binds, work);
+}
+
 bool SambaDomain::Kinit(const std::string& ccache) const {
   bool done = false;
   pair_->InClient([&] {

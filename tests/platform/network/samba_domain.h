@@ -53,6 +53,11 @@ class SambaDomain {
   // Writes a hosts file `name` in the fixture's folder with `lines` after
   // localhost's; returns its path.
   std::string HostsFile(const std::string& name, const std::string& lines) const;
+  // Runs `work` in the client namespace with `hosts_file` over /etc/hosts
+  // and a folder of its own over /run/samba: libsmbclient keeps a cache of
+  // resolved names there, which would otherwise outlive the test and
+  // resolve names of other tests (and the machine's) from it.
+  bool InClient(const std::string& hosts_file, const std::function<void()>& work) const;
   // Gets the administrator's ticket into the cache file `ccache`, from the
   // client namespace. False when kinit fails.
   bool Kinit(const std::string& ccache) const;

@@ -5,13 +5,14 @@
 // under the name the target was reached by. Every test here shares one
 // domain (provisioning costs seconds); CTest runs them as one test.
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <cstdio>
 #include <regex>
 #include <sstream>
 
+#include "db/table_queries.h"
 #include "platform/network/samba_domain.h"
+#include "support/stored_rows.h"
 #include "support/test_support.h"
 
 namespace hostlore::testing {
@@ -28,24 +29,6 @@ std::string Joined(const std::vector<std::string>& lines) {
   std::ostringstream text;
   for (const std::string& line : lines) text << line << "\n";
   return text.str();
-}
-
-// The first column of every row `sql` gives from the SQLite file `path`.
-std::vector<std::string> Column(const std::string& path, const std::string& sql) {
-  std::vector<std::string> values;
-  sqlite3* db = nullptr;
-  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
-    sqlite3_stmt* statement = nullptr;
-    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr) == SQLITE_OK) {
-      while (sqlite3_step(statement) == SQLITE_ROW) {
-        const unsigned char* text = sqlite3_column_text(statement, 0);
-        values.emplace_back(text != nullptr ? reinterpret_cast<const char*>(text) : "");
-      }
-    }
-    sqlite3_finalize(statement);
-  }
-  sqlite3_close(db);
-  return values;
 }
 
 class SambaDomainTest : public ::testing::Test {
@@ -76,7 +59,7 @@ class SambaDomainTest : public ::testing::Test {
     if (!auth_file.empty()) env["HOSTLORE_AUTH_FILE"] = auth_file;
     test::AgentProcessResult run;
     test::TempFolder agent_temp;
-    EXPECT_TRUE(domain_->namespaces().InClientWithHosts(hosts_file, [&] {
+    EXPECT_TRUE(domain_->InClient(hosts_file, [&] {
       run = test::RunAgentProcess("1," + target + ",sqlite:" + db_ + ",,0", agent_temp.path(), env);
     }));
     // Standard output is the progress channel here: nothing else may arrive
@@ -105,8 +88,10 @@ class SambaDomainTest : public ::testing::Test {
     return text;
   }
 
-  std::vector<std::string> AssetNames() const {
-    return Column(db_, "SELECT Computer FROM Asset ORDER BY rowid");
+  // The computer's Asset row is the only one, keyed by `name`.
+  void ExpectOnlyRowFor(const std::string& name) const {
+    EXPECT_EQ(test::CountRows("sqlite:" + db_, AllAssetRows()), 1);
+    EXPECT_FALSE(test::ReadRow("sqlite:" + db_, AssetRowQuery(name)).empty()) << name;
   }
 
   SambaDomain* domain_ = nullptr;
@@ -123,22 +108,22 @@ TEST_F(SambaDomainTest, ByNameATicketIsAllItTakes) {
   EXPECT_NE(Tickets().find("cifs/dc1.lab.test@LAB.TEST"), std::string::npos) << Tickets();
   // The controller's registry names no computer: the row keeps the name
   // the target was reached by, and the log says so.
-  EXPECT_EQ(AssetNames(), (std::vector<std::string>{"dc1.lab.test"}));
+  ExpectOnlyRowFor("dc1.lab.test");
   EXPECT_NE(log.find("Unable to read the computer name,dc1.lab.test:"), std::string::npos) << log;
   ASSERT_FALSE(run.progress.empty());
   EXPECT_EQ(run.progress.back(), "dc1.lab.test,Complete," + domain_->address() + ",0");
   // What the controller holds was read and stored.
-  const std::vector<std::string> software =
-      Column(db_, "SELECT SoftwareText FROM Software WHERE SoftComputer = 'dc1.lab.test'");
-  ASSERT_EQ(software.size(), 1u);
-  EXPECT_EQ(software[0].rfind("Group Policy Console\xC2\xA7" "6.1", 0), 0u) << software[0];
+  const std::vector<FieldValue> software =
+      test::ReadRow("sqlite:" + db_, SoftwareRowQuery("dc1.lab.test"));
+  ASSERT_GE(software.size(), 2u);
+  EXPECT_EQ(ValueAsText(software[1]).value().rfind("Group Policy Console\xC2\xA7" "6.1", 0), 0u);
 }
 
 TEST_F(SambaDomainTest, ByAddressTheReverseLookupNameServesKerberos) {
   ASSERT_TRUE(domain_->Kinit(ccache_));
   const test::AgentProcessResult run = RunAgent(domain_->address(), NamedHosts());
   EXPECT_EQ(run.exit_status, 0) << run.stderr_text << Joined(run.log);
-  EXPECT_EQ(AssetNames(), (std::vector<std::string>{domain_->address()}));
+  ExpectOnlyRowFor(domain_->address());
   // What is stored is the address; the name only served the logon.
   EXPECT_NE(Tickets().find("cifs/dc1.lab.test@LAB.TEST"), std::string::npos);
 }
@@ -155,7 +140,7 @@ TEST_F(SambaDomainTest, ByAddressWithoutANameKerberosFailsAndSaysWhy) {
                 ": Kerberos needs a host name (service principal cifs/NAME), and no name leads "
                 "to this address: give the target by a name that resolves to it, add a reverse "
                 "lookup for it, or use NTLM (HOSTLORE_AUTH_FILE)");
-  EXPECT_TRUE(AssetNames().empty());
+  EXPECT_EQ(test::CountRows("sqlite:" + db_, AllAssetRows()), 0);
   // Samba's library had its say about Kerberos to an address: on standard
   // error, not among the progress lines (RunAgent checks those).
   EXPECT_NE(run.stderr_text.find("libsmbclient: "), std::string::npos) << run.stderr_text;
@@ -166,7 +151,7 @@ TEST_F(SambaDomainTest, NtlmReachesTheAddressAsBefore) {
   const test::AgentProcessResult run =
       RunAgent(domain_->address(), domain_->HostsFile("hosts-nameless", ""), domain_->AuthFile());
   EXPECT_EQ(run.exit_status, 0) << run.stderr_text << Joined(run.log);
-  EXPECT_EQ(AssetNames(), (std::vector<std::string>{domain_->address()}));
+  ExpectOnlyRowFor(domain_->address());
 }
 
 }  // namespace

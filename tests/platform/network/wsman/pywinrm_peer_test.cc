@@ -95,16 +95,7 @@ TEST_F(PywinrmPeerTest, EncryptedHttpGivesTheLabValuesAndWindowsRefusals) {
 
 TEST_F(PywinrmPeerTest, HttpsWithChannelBindingGivesTheLabValues) {
   const std::string dir = folder_.path().string();
-  folder_.Write("san.ext", "subjectAltName=IP:127.0.0.1\n");
-  const std::string ec = " -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes ";
-  if (!RunQuietly("cd '" + dir + "' && openssl req -x509" + ec +
-                  "-keyout ca.key -out ca.pem -days 1 -subj '/CN=Hostlore Test CA'") ||
-      !RunQuietly("cd '" + dir + "' && openssl req" + ec +
-                  "-keyout peer.key -out peer.csr -subj '/CN=127.0.0.1'") ||
-      !RunQuietly("cd '" + dir + "' && openssl x509 -req -in peer.csr -CA ca.pem -CAkey ca.key "
-                  "-CAcreateserial -out peer.pem -days 1 -extfile san.ext")) {
-    GTEST_SKIP() << "openssl cannot make the test certificates";
-  }
+  if (!MakeTestCertificates(dir)) GTEST_SKIP() << "openssl cannot make the test certificates";
   options_.tls_cert = dir + "/peer.pem";
   options_.tls_key = dir + "/peer.key";
   options_.strict_channel_binding = true;

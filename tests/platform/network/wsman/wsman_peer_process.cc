@@ -34,6 +34,20 @@ std::string FirstLine(int fd) {
 
 }  // namespace
 
+bool MakeTestCertificates(const std::string& dir) {
+  const std::string ec = " -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes ";
+  const std::string in = "cd '" + dir + "' && ";
+  std::ofstream(dir + "/san.ext") << "subjectAltName=IP:127.0.0.1\n";
+  for (const std::string& command :
+       {in + "openssl req -x509" + ec + "-keyout ca.key -out ca.pem -days 1 -subj '/CN=Hostlore Test CA'",
+        in + "openssl req" + ec + "-keyout peer.key -out peer.csr -subj '/CN=127.0.0.1'",
+        in + "openssl x509 -req -in peer.csr -CA ca.pem -CAkey ca.key -CAcreateserial -out "
+             "peer.pem -days 1 -extfile san.ext"}) {
+    if (std::system((command + " >/dev/null 2>&1").c_str()) != 0) return false;
+  }
+  return true;
+}
+
 std::unique_ptr<WsmanPeerProcess> WsmanPeerProcess::Start(const WsmanPeerOptions& options,
                                                           std::string& why_not) {
   if (::access(kPython, X_OK) != 0) {

@@ -26,6 +26,11 @@ struct WsmanPeerOptions {
   std::vector<std::pair<std::string, std::string>> env;
 };
 
+// Makes a throwaway authority (DIR/ca.pem) and a certificate for
+// 127.0.0.1 signed by it (DIR/peer.pem, DIR/peer.key) with openssl; false
+// when openssl cannot.
+bool MakeTestCertificates(const std::string& dir);
+
 class WsmanPeerProcess {
   class Key {
     friend class WsmanPeerProcess;
