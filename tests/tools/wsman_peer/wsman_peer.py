@@ -5,8 +5,9 @@ one lab computer's "wmi" section.
 It speaks HTTP/1.1 with keep-alive (request bodies with a length or
 chunked), authenticates every connection with Negotiate through GSSAPI as
 acceptor (Kerberos from KRB5_KTNAME, NTLM from gss-ntlmssp's
-NTLM_USER_FILE, whose challenge carries a time stamp so that clients sign
-the exchange with a MIC), and serves HTTPS when given a certificate. It is
+NTLM_USER_FILE, whose challenge carries a time stamp, and which checks the
+client's MIC, when the client asks for the target's information, as
+SPNEGO's NTLM does), and serves HTTPS when given a certificate. It is
 as strict as Windows with its defaults: it offers only the scheme it
 accepts; on plain HTTP it answers an unencrypted message with HTTP 500 and
 a fault (AllowUnencrypted = false) and encrypts its replies
@@ -29,8 +30,10 @@ Options:
   --delay-ms N       time every reply costs
   --stop-after N     after N enumeration pages, stop: close every connection
                      without a reply and refuse new ones
-  --log FILE         one line per request: the action, "auth", "unbound", or
-                     "anonymous" (no credentials, refused)
+  --log FILE         one line per request: the action, "auth", "unbound",
+                     "unencrypted", "anonymous" (no credentials, refused),
+                     "ntlm-timestamp" (an NTLM challenge with a time stamp)
+                     and "ntlm-mic" (an NTLM answer signed with a MIC)
   --stdio            no network: answer request envelopes read from standard
                      input, one per line, with "STATUS REPLY" lines
 """
@@ -202,6 +205,42 @@ class State:
                 f.write(what + "\n")
 
 
+def challenge_has_timestamp(token):
+    """Whether `token` is (or wraps) an NTLM CHALLENGE whose target
+    information carries a time stamp (MsvAvTimestamp), which obliges the
+    client to sign the exchange with a MIC."""
+    at = token.find(b"NTLMSSP\x00\x02\x00\x00\x00")
+    if at < 0 or len(token) < at + 48:
+        return False
+    length, _, offset = struct.unpack("<HHI", token[at + 40:at + 48])
+    info, i = token[at + offset:at + offset + length], 0
+    while i + 4 <= len(info):
+        av_id, av_length = struct.unpack("<HH", info[i:i + 4])
+        if av_id in (0, 7):
+            return av_id == 7
+        i += 4 + av_length
+    return False
+
+
+def authenticate_has_mic(token):
+    """Whether `token` is (or wraps) an NTLM AUTHENTICATE whose client
+    says it signed the exchange with a MIC (MsvAvFlags 0x2)."""
+    at = token.find(b"NTLMSSP\x00\x03\x00\x00\x00")
+    if at < 0 or len(token) < at + 28:
+        return False
+    length, _, offset = struct.unpack("<HHI", token[at + 20:at + 28])
+    response = token[at + offset:at + offset + length]
+    info, i = response[44:], 0  # after NTProofStr and the blob's fixed part
+    while i + 4 <= len(info):
+        av_id, av_length = struct.unpack("<HH", info[i:i + 4])
+        if av_id == 0:
+            return False
+        if av_id == 6 and av_length == 4:
+            return bool(struct.unpack("<I", info[i + 4:i + 8])[0] & 2)
+        i += 4 + av_length
+    return False
+
+
 def seal(ctx, data):
     try:
         iov = graw.IOV(graw.IOVBufferType.header, data, graw.IOVBufferType.padding,
@@ -312,7 +351,10 @@ class Handler(BaseHTTPRequestHandler):
                                                   channel_bindings=state.channel_bindings)
                 self.authenticated = False
             try:
-                token = self.ctx.step(base64.b64decode(auth[len("Negotiate "):]))
+                received = base64.b64decode(auth[len("Negotiate "):])
+                if authenticate_has_mic(received):
+                    state.log("ntlm-mic")
+                token = self.ctx.step(received)
                 complete = self.ctx.complete
                 bound = complete and bool(self.ctx.actual_flags &
                                           gssapi.RequirementFlag.channel_bound)
@@ -321,6 +363,8 @@ class Handler(BaseHTTPRequestHandler):
                 self.ctx = None
                 return self.reply(401, authenticate=True)
             if not complete:
+                if token and challenge_has_timestamp(token):
+                    state.log("ntlm-timestamp")
                 return self.reply(401, token=token)
             if state.args.channel_binding == "strict" and not bound:
                 print("wsman_peer: authentication failed: no channel binding", file=sys.stderr)

@@ -1,9 +1,9 @@
-// The WS-Management test service checked with a client nobody here wrote:
-// Debian's pywinrm reads the lab computer's values over HTTP with message
-// encryption and over HTTPS with channel binding, and meets the refusals
-// Windows gives (an unencrypted message, a class WMI does not know). Its
-// NTLM needs MD4, which OpenSSL 3 keeps in its legacy provider: a private
-// OPENSSL_CONF turns that on for the client alone.
+// The WS-Management test service, as strict as Windows, checked with a
+// client nobody here wrote: Debian's pywinrm reads the lab computer's values
+// over HTTP with message encryption and over HTTPS with channel binding, and
+// meets the refusals Windows gives (an unencrypted message, a class WMI does
+// not know). Its NTLM needs MD4, which OpenSSL 3 keeps in its legacy
+// provider: a private OPENSSL_CONF turns that on for the client alone.
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -108,6 +108,20 @@ TEST_F(PywinrmPeerTest, HttpsWithChannelBindingGivesTheLabValues) {
             std::string::npos)
       << read;
   EXPECT_EQ(Log().find("unbound"), std::string::npos);
+}
+
+TEST(WsmanPeerStrictnessTest, AMessageIsWhatItsActionSays) {
+  // An Enumerate body without its wsa:Action is no Enumerate, as on Windows.
+  std::string why_not;
+  std::unique_ptr<WsmanPeerStdio> peer =
+      WsmanPeerStdio::Start(std::string(HOSTLORE_SOURCE_DIR) + "/lab/pc042.json", why_not);
+  ASSERT_TRUE(peer) << why_not;
+  const auto [status, reply] = peer->Ask(
+      "<s:Envelope xmlns:s=\"http://www.w3.org/2003/05/soap-envelope\" "
+      "xmlns:n=\"http://schemas.xmlsoap.org/ws/2004/09/enumeration\"><s:Header/><s:Body>"
+      "<n:Enumerate/></s:Body></s:Envelope>");
+  EXPECT_EQ(status, 500);
+  EXPECT_NE(reply.find("ActionNotSupported"), std::string::npos) << reply;
 }
 
 TEST_F(PywinrmPeerTest, AChunkedBodyIsReadWholeAndTheConnectionGoesOn) {
