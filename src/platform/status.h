@@ -17,8 +17,15 @@ inline constexpr int64_t kAccessDenied = 5;
 inline constexpr int64_t kNotSupported = 50;
 inline constexpr int64_t kBadNetPath = 53;
 inline constexpr int64_t kInvalidParameter = 87;
+inline constexpr int64_t kPipeBusy = 231;  // also: the pipe is not available yet
 inline constexpr int64_t kMoreData = 234;
 inline constexpr int64_t kNoMoreItems = 259;
+inline constexpr int64_t kServiceRequestTimeout = 1053;
+inline constexpr int64_t kServiceAlreadyRunning = 1056;
+inline constexpr int64_t kServiceDisabled = 1058;
+inline constexpr int64_t kServiceDoesNotExist = 1060;
+inline constexpr int64_t kServiceCannotAcceptControl = 1061;
+inline constexpr int64_t kServiceNotActive = 1062;
 inline constexpr int64_t kRpcServerUnavailable = 1722;
 }  // namespace win32
 

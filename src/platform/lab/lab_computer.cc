@@ -11,8 +11,9 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-constexpr std::array<std::string_view, 8> kFields = {
-    "names", "address", "echo", "latency_ms", "registry", "wmi", "services", "shares"};
+constexpr std::array<std::string_view, 9> kFields = {
+    "names", "address", "echo",     "latency_ms",     "registry",
+    "wmi",   "services", "shares", "remote_registry"};
 
 Status Malformed(const std::string& what) {
   return Status::Failure(win32::kInvalidParameter, what);
@@ -86,6 +87,35 @@ Status ParseServices(const Json& json, LabComputer& computer) {
     return Malformed("\"services\" must be false, a list of display names or {\"error\": code}");
   }
   computer.services = std::move(services);
+  return Status::Ok();
+}
+
+Status ParseRemoteRegistry(const Json& json, LabComputer& computer) {
+  const auto bad = [] {
+    return Malformed("\"remote_registry\" must be {\"start\": \"auto\"|\"demand\"|\"disabled\", "
+                     "\"state\": \"running\"|\"stopped\", \"trigger\": true|false, "
+                     "\"start_error\": code}, every member optional");
+  };
+  if (!json.is_object()) return bad();
+  LabRegistryService service;
+  for (const auto& [key, value] : json.items()) {
+    if (key == "start" && value == "auto") {
+      service.start_type = 2;
+    } else if (key == "start" && value == "demand") {
+      service.start_type = 3;
+    } else if (key == "start" && value == "disabled") {
+      service.start_type = 4;
+    } else if (key == "state" && (value == "running" || value == "stopped")) {
+      service.running = value == "running";
+    } else if (key == "trigger" && value.is_boolean()) {
+      service.trigger = value.get<bool>();
+    } else if (key == "start_error" && IsUint32(value)) {
+      service.start_error = value.get<uint32_t>();
+    } else {
+      return bad();
+    }
+  }
+  computer.remote_registry = service;
   return Status::Ok();
 }
 
@@ -196,6 +226,9 @@ Status ParseComputer(const Json& root, LabComputer& computer) {
   if (status.ok() && !IsAbsent(root, "services")) status = ParseServices(root["services"], computer);
   if (status.ok() && !IsAbsent(root, "shares")) status = ParseShares(root["shares"], computer);
   if (status.ok() && !IsAbsent(root, "wmi")) status = ParseWmi(root["wmi"], computer);
+  if (status.ok() && root.contains("remote_registry")) {
+    status = ParseRemoteRegistry(root["remote_registry"], computer);
+  }
   return status;
 }
 

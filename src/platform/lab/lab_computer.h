@@ -43,6 +43,18 @@ struct LabShare {
   uint64_t free = 0;
 };
 
+// The RemoteRegistry service as the computer's service control manager
+// first shows it; changes an agent makes live in LabServiceStates.
+struct LabRegistryService {
+  uint32_t start_type = 2;  // svc::kAutoStart
+  bool running = true;
+  // Reaching the registry while the service is stopped starts it, and that
+  // first attempt fails as "pipe not available".
+  bool trigger = false;
+  // Non-zero: the system error code a start request returns.
+  uint32_t start_error = 0;
+};
+
 struct LabWmiInstance {
   NamedList<WmiValue> properties;
 };
@@ -63,6 +75,8 @@ struct LabComputer {
   // nullopt: that service cannot be reached on this computer.
   std::optional<LabRegistry> registry;
   std::optional<LabServices> services;
+  // nullopt: the service runs, as it always did in the lab.
+  std::optional<LabRegistryService> remote_registry;
   NamedList<LabShare> shares;
   std::optional<NamedList<LabWmiClass>> wmi;
 };

@@ -1,5 +1,7 @@
 #include "platform/lab/lab_platform.h"
 
+#include <cstdlib>
+
 #include "platform/lab/lab_directory.h"
 #include "platform/lab/lab_seams.h"
 
@@ -11,8 +13,10 @@ Result<Platform> MakeLabPlatform(const std::string& folder) {
   Platform platform;
   platform.clock = NewSystemClock();
   platform.echo = NewLabEcho(lab.value());
-  platform.registry = NewLabRegistry(lab.value());
-  platform.services = NewLabServiceManager(lab.value());
+  const char* journal = secure_getenv("HOSTLORE_LAB_JOURNAL");
+  auto states = std::make_shared<LabServiceStates>(journal != nullptr ? journal : "");
+  platform.registry = NewLabRegistry(lab.value(), states);
+  platform.services = NewLabServiceManager(lab.value(), states);
   platform.shares = NewLabShareSpace(lab.value());
   platform.wmi = NewLabWmi(lab.value());
   return platform;

@@ -40,12 +40,14 @@ class LabRegistryKey final : public RegistryKey {
 
 class LabRemoteRegistry final : public RemoteRegistry {
  public:
-  explicit LabRemoteRegistry(std::shared_ptr<const LabDirectory> lab) : lab_(std::move(lab)) {}
+  LabRemoteRegistry(std::shared_ptr<const LabDirectory> lab, std::shared_ptr<LabServiceStates> states)
+      : lab_(std::move(lab)), states_(std::move(states)) {}
 
   Result<std::unique_ptr<RegistryKey>> Connect(const std::string& host, Hive hive) override {
     std::shared_ptr<const LabComputer> computer = lab_->FindHost(host);
     if (computer == nullptr) return Win32Failure(win32::kBadNetPath);
     SpendLatency(*computer);
+    if (Status reached = states_->ReachRegistry(*computer); !reached.ok()) return reached;
     if (!computer->registry) return Win32Failure(win32::kBadNetPath);
     const LabKey* root = computer->registry->Root(hive);
     if (root == nullptr) return Win32Failure(win32::kInvalidParameter);
@@ -55,12 +57,14 @@ class LabRemoteRegistry final : public RemoteRegistry {
 
  private:
   std::shared_ptr<const LabDirectory> lab_;
+  std::shared_ptr<LabServiceStates> states_;
 };
 
 }  // namespace
 
-std::unique_ptr<RemoteRegistry> NewLabRegistry(std::shared_ptr<const LabDirectory> lab) {
-  return std::make_unique<LabRemoteRegistry>(std::move(lab));
+std::unique_ptr<RemoteRegistry> NewLabRegistry(std::shared_ptr<const LabDirectory> lab,
+                                               std::shared_ptr<LabServiceStates> states) {
+  return std::make_unique<LabRemoteRegistry>(std::move(lab), std::move(states));
 }
 
 }  // namespace hostlore

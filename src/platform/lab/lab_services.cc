@@ -53,9 +53,42 @@ class LabServiceControlManager final : public ServiceControlManager {
   std::shared_ptr<const LabComputer> computer_;  // one with services
 };
 
+// The computer's RemoteRegistry service; the lab grants every access right.
+class LabService final : public Service {
+ public:
+  LabService(std::shared_ptr<const LabComputer> computer, std::shared_ptr<LabServiceStates> states)
+      : computer_(std::move(computer)), states_(std::move(states)) {}
+
+  Result<uint32_t> QueryState() override {
+    SpendLatency(*computer_);
+    return states_->Running(*computer_) ? svc::kRunning : svc::kStopped;
+  }
+  Result<uint32_t> QueryStartType() override {
+    SpendLatency(*computer_);
+    return states_->StartType(*computer_);
+  }
+  Status ChangeStartType(uint32_t start_type) override {
+    SpendLatency(*computer_);
+    return states_->ChangeStartType(*computer_, start_type);
+  }
+  Status Start() override {
+    SpendLatency(*computer_);
+    return states_->Start(*computer_);
+  }
+  Status Stop() override {
+    SpendLatency(*computer_);
+    return states_->Stop(*computer_);
+  }
+
+ private:
+  std::shared_ptr<const LabComputer> computer_;
+  std::shared_ptr<LabServiceStates> states_;
+};
+
 class LabServiceManager final : public ServiceManager {
  public:
-  explicit LabServiceManager(std::shared_ptr<const LabDirectory> lab) : lab_(std::move(lab)) {}
+  LabServiceManager(std::shared_ptr<const LabDirectory> lab, std::shared_ptr<LabServiceStates> states)
+      : lab_(std::move(lab)), states_(std::move(states)) {}
 
   Result<std::unique_ptr<ServiceControlManager>> Open(const std::string& host) override {
     std::shared_ptr<const LabComputer> computer = lab_->FindHost(host);
@@ -66,14 +99,33 @@ class LabServiceManager final : public ServiceManager {
         std::make_unique<LabServiceControlManager>(std::move(computer)));
   }
 
+  Result<std::unique_ptr<Service>> OpenService(const std::string& host, const std::string& name,
+                                               uint32_t /*access*/) override {
+    std::shared_ptr<const LabComputer> computer = lab_->FindHost(host);
+    if (computer == nullptr) return Win32Failure(win32::kRpcServerUnavailable);
+    SpendLatency(*computer);
+    if (!computer->services) return Win32Failure(win32::kAccessDenied);
+    if (!EqualsIgnoreCase(name, kLabRegistryService)) {
+      return Win32Failure(win32::kServiceDoesNotExist);
+    }
+    return std::unique_ptr<Service>(std::make_unique<LabService>(std::move(computer), states_));
+  }
+
+  // The lab answers from memory: the same seam serves any thread.
+  std::unique_ptr<ServiceManager> Independent() override {
+    return std::make_unique<LabServiceManager>(lab_, states_);
+  }
+
  private:
   std::shared_ptr<const LabDirectory> lab_;
+  std::shared_ptr<LabServiceStates> states_;
 };
 
 }  // namespace
 
-std::unique_ptr<ServiceManager> NewLabServiceManager(std::shared_ptr<const LabDirectory> lab) {
-  return std::make_unique<LabServiceManager>(std::move(lab));
+std::unique_ptr<ServiceManager> NewLabServiceManager(std::shared_ptr<const LabDirectory> lab,
+                                                     std::shared_ptr<LabServiceStates> states) {
+  return std::make_unique<LabServiceManager>(std::move(lab), std::move(states));
 }
 
 }  // namespace hostlore

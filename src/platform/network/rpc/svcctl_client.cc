@@ -1,5 +1,6 @@
 #include "platform/network/rpc/svcctl_client.h"
 
+#include "platform/network/rpc/svcctl_service_messages.h"
 #include "platform/network/rpc/win32_failure.h"
 #include "util/utf16.h"
 
@@ -114,6 +115,58 @@ Status SvcctlClient::Close(const rpc::ContextHandle& handle) {
       channel_->Call(opnum::kCloseServiceHandle, EncodeCloseServiceHandle(handle));
   if (!reply.ok()) return reply.status();
   return DecodeHandleReply(reply.value()).status();
+}
+
+}  // namespace hostlore::svcctl
+
+namespace hostlore::svcctl {
+
+Result<rpc::ContextHandle> SvcctlClient::OpenService(const rpc::ContextHandle& manager,
+                                                     std::string_view name, uint32_t access) {
+  Result<std::string> request = EncodeOpenService(manager, name, access);
+  if (!request.ok()) return request.status();
+  Result<std::string> reply = channel_->Call(opnum::kOpenServiceW, request.value());
+  if (!reply.ok()) return reply.status();
+  rpc::NdrReader r(reply.value());
+  const rpc::ContextHandle handle = r.Handle();
+  const uint32_t status = r.U32();
+  if (!r.ok()) return Malformed("OpenServiceW");
+  if (status != 0) return Win32Failure(status, "OpenServiceW");
+  return handle;
+}
+
+Result<uint32_t> SvcctlClient::QueryState(const rpc::ContextHandle& service) {
+  Result<std::string> reply =
+      channel_->Call(opnum::kQueryServiceStatus, EncodeCloseServiceHandle(service));
+  if (!reply.ok()) return reply.status();
+  return DecodeServiceStatus(reply.value(), "QueryServiceStatus");
+}
+
+Result<uint32_t> SvcctlClient::QueryStartType(const rpc::ContextHandle& service) {
+  Result<std::string> reply =
+      channel_->Call(opnum::kQueryServiceConfigW, EncodeQueryServiceConfig(service));
+  if (!reply.ok()) return reply.status();
+  return DecodeStartType(reply.value());
+}
+
+Status SvcctlClient::ChangeStartType(const rpc::ContextHandle& service, uint32_t start_type) {
+  Result<std::string> reply =
+      channel_->Call(opnum::kChangeServiceConfigW, EncodeChangeStartType(service, start_type));
+  if (!reply.ok()) return reply.status();
+  return DecodeChangeServiceConfig(reply.value());
+}
+
+Status SvcctlClient::Start(const rpc::ContextHandle& service) {
+  Result<std::string> reply = channel_->Call(opnum::kStartServiceW, EncodeStartService(service));
+  if (!reply.ok()) return reply.status();
+  return DecodeStatus(reply.value(), "StartServiceW");
+}
+
+Status SvcctlClient::Stop(const rpc::ContextHandle& service) {
+  Result<std::string> reply =
+      channel_->Call(opnum::kControlService, EncodeControlService(service, kControlStop));
+  if (!reply.ok()) return reply.status();
+  return DecodeServiceStatus(reply.value(), "ControlService").status();
 }
 
 }  // namespace hostlore::svcctl

@@ -1,5 +1,6 @@
 // The svcctl RPC interface, for the calls the service seam needs: open the
-// service control manager, enumerate services, close. The encoders and
+// service control manager, enumerate services, work on one service
+// (svcctl_service_messages.h), close. The encoders and
 // decoders are pure so that tests and the fuzz target reach them without a
 // server.
 #pragma once
@@ -59,6 +60,17 @@ class SvcctlClient {
   Result<EnumServicesReply> EnumServices(const rpc::ContextHandle& manager,
                                          uint32_t buffer_bytes);
   Status Close(const rpc::ContextHandle& handle);
+  // The channel failed: every later call fails at once.
+  bool broken() const { return channel_->broken(); }
+
+  // One service. Failure: the call's Win32 status, or the transport's.
+  Result<rpc::ContextHandle> OpenService(const rpc::ContextHandle& manager, std::string_view name,
+                                         uint32_t access);
+  Result<uint32_t> QueryState(const rpc::ContextHandle& service);
+  Result<uint32_t> QueryStartType(const rpc::ContextHandle& service);
+  Status ChangeStartType(const rpc::ContextHandle& service, uint32_t start_type);
+  Status Start(const rpc::ContextHandle& service);
+  Status Stop(const rpc::ContextHandle& service);
 
  private:
   std::unique_ptr<rpc::RpcChannel> channel_;

@@ -108,7 +108,17 @@ Result<std::unique_ptr<SmbPipe>> SmbSession::OpenPipe(std::string_view name) {
   const std::string url = Url("IPC$/" + std::string(name));
   errno = 0;
   SMBCFILE* file = smbc_getFunctionOpen(context_)(context_, url.c_str(), O_RDWR, 0);
-  if (file == nullptr) return Fail(errno != 0 ? errno : EIO, "opening pipe " + std::string(name));
+  if (file == nullptr) {
+    const int error = errno != 0 ? errno : EIO;
+    // libsmbclient's errno for STATUS_PIPE_NOT_AVAILABLE: a pipe whose
+    // service starts on its first open and is not serving yet.
+    if (error == ENOSYS) {
+      connected_ = true;
+      return Status::Failure(win32::kPipeBusy,
+                             host_ + ": opening pipe " + std::string(name) + ": pipe not available");
+    }
+    return Fail(error, "opening pipe " + std::string(name));
+  }
   connected_ = true;
   return std::make_unique<SmbPipe>(shared_from_this(), file);
 }
