@@ -3,12 +3,15 @@
 #include "collect/reg_reader.h"
 #include "diag/log_error.h"
 #include "diag/report_progress.h"
+#include "probe/registry_service.h"
 #include "scan/process_end.h"
 #include "scan/scan_state.h"
 
 namespace hostlore {
 
 void CheckAccess(ScanState& state) {
+  // From here on a stopped RemoteRegistry service is started when needed.
+  StartRegistryServiceWhenNeeded(state);
   Status why_not;
   const std::string version =
       ReadRegValue(state, state.TargetAddress, Hive::kLocalMachine,

@@ -5,7 +5,9 @@ namespace hostlore {
 
 struct ScanState;
 
-// Reads HKLM "Software\Microsoft\Windows NT\CurrentVersion" value
+// Puts the registry seam behind the RemoteRegistry service's start
+// (probe/registry_service.h), then reads HKLM
+// "Software\Microsoft\Windows NT\CurrentVersion" value
 // "currentversion" of TargetAddress, opening the key with more than read
 // rights. Nothing read: one log line that ends in the reason (the failure
 // of the connection, the key or the value), the "Complete" line, and the

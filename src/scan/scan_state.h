@@ -13,6 +13,7 @@
 
 #include "scan/db_state.h"
 #include "platform/platform.h"
+#include "scan/target_changes.h"
 #include "scan/work_lists.h"
 
 namespace hostlore {
@@ -30,6 +31,17 @@ struct DriveRecord {
   std::string VolumeName;
   std::string FileSystem;
   std::string VolumeSerial;
+  // The record holds what the database held: this run could not read the
+  // drive, so its free-space history is not written either.
+  bool Kept = false;
+};
+
+// What the registry path read of the hardware; what it did not read keeps
+// its stored value (db/unread_fields.h).
+struct RegistryHardwareRead {
+  bool system = false;  // manufacturer, model, serial number
+  bool bios = false;    // BIOS maker and version
+  int processors = 0;   // processor slots read, from the first on
 };
 
 // A failed step: its number (kObjectNotSet for a call through an absent
@@ -66,6 +78,11 @@ struct ScanState {
   int32_t RegValueType = 0;
 
   // --- Asset hardware and operating system --------------------------------
+  // The hardware and system fields came from the registry and the shares,
+  // WMI being unreachable: fields that path cannot read keep what the
+  // database holds (db/unread_fields.h).
+  bool RegistryPath = false;
+  RegistryHardwareRead RegistryRead;
   std::string Manufacturer;
   std::string Model;
   std::string Domain;
@@ -115,6 +132,9 @@ struct ScanState {
   // Set when a failure path has sent its "Complete" line, whether or not the
   // run went on afterwards; it makes the exit status 1.
   bool FailureReported = false;
+  // What the run changed on the target and must put back when it ends;
+  // shared with the thread that ends the run on a termination signal.
+  std::shared_ptr<TargetChanges> Changes = std::make_shared<TargetChanges>();
 
   // --- The outside world -----------------------------------------------------
   Platform platform;

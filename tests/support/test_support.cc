@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <thread>
 #include <stdexcept>
 
 namespace hostlore::test {
@@ -121,7 +122,8 @@ std::vector<std::string> SplitLines(const std::string& text) {
 
 AgentProcessResult RunAgentProcess(const std::string& command_line,
                                    const std::filesystem::path& temp,
-                                   const std::map<std::string, std::string>& env) {
+                                   const std::map<std::string, std::string>& env,
+                                   const std::function<void(pid_t)>& while_running) {
   int out[2], err[2];
   if (::pipe(out) != 0 || ::pipe(err) != 0) throw std::runtime_error("pipe failed");
   const pid_t pid = ::fork();
@@ -139,6 +141,8 @@ AgentProcessResult RunAgentProcess(const std::string& command_line,
   }
   ::close(out[1]);
   ::close(err[1]);
+  std::thread watcher;
+  if (while_running) watcher = std::thread(while_running, pid);
   AgentProcessResult result;
   // Standard error is small; read it after standard output reaches its end.
   result.progress = SplitLines(ReadAll(out[0]));
@@ -147,6 +151,7 @@ AgentProcessResult RunAgentProcess(const std::string& command_line,
   ::close(err[0]);
   int status = 0;
   ::waitpid(pid, &status, 0);
+  if (watcher.joinable()) watcher.join();
   result.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   result.log = ReadCrLfLines(temp / "Kelvarn.log");
   return result;

@@ -2,8 +2,11 @@
 // channel, a fixed clock, lab folders written from JSON text.
 #pragma once
 
+#include <sys/types.h>
+
 #include <ctime>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -95,9 +98,12 @@ struct AgentProcessResult {
 
 // Runs the built `hostlore` binary with `command_line` (field 0 should be 1)
 // and the given environment additions, with Temp pointing at `temp`.
+// `while_running`, when given, is called with the agent's process id once it
+// has started, on a thread of its own, while its output is read.
 AgentProcessResult RunAgentProcess(const std::string& command_line,
                                    const std::filesystem::path& temp,
-                                   const std::map<std::string, std::string>& env = {});
+                                   const std::map<std::string, std::string>& env = {},
+                                   const std::function<void(pid_t)>& while_running = nullptr);
 
 }  // namespace hostlore::test
 

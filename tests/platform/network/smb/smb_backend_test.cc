@@ -20,6 +20,7 @@
 #include "collect/reg_reader.h"
 #include "collect/service_list.h"
 #include "probe/check_access.h"
+#include "probe/registry_service.h"
 #include "scan/process_end.h"
 #include "platform/network/network_platform.h"
 #include "platform/network/smb/smb_session.h"
@@ -304,6 +305,35 @@ TEST_F(SmbBackendTest, ServiceListNamesEveryServiceInEnumerationOrder) {
     EXPECT_EQ(size.error, win32::kMoreData);
     // Too small a buffer is refused with "more data", as on Windows.
     EXPECT_EQ(manager.value()->ListDisplayNames(36).status().number(), win32::kMoreData);
+  });
+}
+
+// Samba's own RemoteRegistry service always runs and may not be started,
+// stopped or reconfigured: a real server's answers to every service call
+// the agent makes, and what a restore it refuses leaves behind.
+TEST_F(SmbBackendTest, SambasServiceManagerAnswersEveryServiceCall) {
+  AsAdmin([&](ScanState& state) {
+    constexpr uint32_t kAll = svc::kQueryStatus | svc::kQueryConfig | svc::kChangeConfig |
+                              svc::kStart | svc::kStop;
+    ServiceManager& services = *state.platform.services;
+    EXPECT_EQ(services.OpenService(peer_->address(), "NoSuchService", kAll).status().number(),
+              win32::kServiceDoesNotExist);
+    Result<std::unique_ptr<Service>> service = services.OpenService(peer_->address(), "RemoteRegistry", kAll);
+    ASSERT_TRUE(service.ok()) << service.status().description();
+    EXPECT_EQ(service.value()->QueryState().value(), svc::kRunning);
+    EXPECT_EQ(service.value()->QueryStartType().value(), svc::kDemandStart);
+    EXPECT_EQ(service.value()->Start().number(), win32::kAccessDenied);
+    EXPECT_FALSE(service.value()->ChangeStartType(svc::kDisabled).ok());  // not supported: a fault
+    EXPECT_EQ(service.value()->QueryState().value(), svc::kRunning);  // the channel still serves
+
+    test::FixedClock clock(0);
+    const Status restored = RestoreRegistryService(
+        *services.Independent(), clock, {peer_->address(), true, svc::kDisabled, svc::kDemandStart, true});
+    EXPECT_EQ(restored.description().rfind("RemoteRegistry left running (it was stopped) and left on demand "
+                                           "(it was disabled): ControlService: error 5 (access denied); ",
+                                           0),
+              0u)
+        << restored.description();
   });
 }
 

@@ -1,0 +1,53 @@
+#include "scan/target_changes.h"
+
+namespace hostlore {
+
+bool TargetChanges::RecordStartTypeChange(const std::string& host, uint32_t original,
+                                          uint32_t changed) {
+  const std::lock_guard lock(mutex_);
+  if (closed_) return false;
+  if (!change_) change_.emplace().host = host;
+  change_->start_type_changed = true;
+  change_->original_start_type = original;
+  change_->changed_start_type = changed;
+  return true;
+}
+
+bool TargetChanges::RecordStart(const std::string& host) {
+  const std::lock_guard lock(mutex_);
+  if (closed_) return false;
+  if (!change_) change_.emplace().host = host;
+  change_->started = true;
+  return true;
+}
+
+void TargetChanges::ForgetStartTypeChange() {
+  const std::lock_guard lock(mutex_);
+  if (change_) change_->start_type_changed = false;
+}
+
+void TargetChanges::ForgetStart() {
+  const std::lock_guard lock(mutex_);
+  if (change_) change_->started = false;
+}
+
+bool TargetChanges::closed() const {
+  const std::lock_guard lock(mutex_);
+  return closed_;
+}
+
+std::optional<RegistryServiceChange> TargetChanges::Close() {
+  const std::lock_guard lock(mutex_);
+  closed_ = true;
+  if (restored_ || !change_ || (!change_->started && !change_->start_type_changed)) {
+    return std::nullopt;
+  }
+  return change_;
+}
+
+void TargetChanges::MarkRestored() {
+  const std::lock_guard lock(mutex_);
+  restored_ = true;
+}
+
+}  // namespace hostlore
