@@ -1,6 +1,7 @@
 #include "collect/nt_method.h"
 
 #include "collect/logged_on_user.h"
+#include "collect/registry_hardware.h"
 #include "collect/reg_reader.h"
 #include "collect/service_list.h"
 #include "collect/wmi_values.h"
@@ -53,6 +54,7 @@ std::string OperatingSystemName(const std::string& version) {
 }  // namespace
 
 void NTMethod(ScanState& state) {
+  state.RegistryPath = true;
   for (const ShareDrive& drive : kShareDrives) ReadShareDrive(state, drive);
 
   // A lookup that fails (more user hives than it can hold) is skipped.
@@ -67,12 +69,15 @@ void NTMethod(ScanState& state) {
   state.OperatingSystem = read(kVersionKey, "CurrentVersion");
   state.ServicePack = read(kVersionKey, "CSDVersion");
   state.WindowsDirectory = read(kVersionKey, "SystemRoot");
-  state.OperatingSystem = std::string(FirstCharacters(state.OperatingSystem, 3));
-  state.OSVersion = state.OperatingSystem + "." + read(kVersionKey, "CurrentBuildNumber");
-  if (state.OSVersion == ".") state.OSVersion.clear();
-  state.OperatingSystem = OperatingSystemName(state.OperatingSystem);
+  if (!ReadCurrentWindowsVersion(state)) {
+    state.OperatingSystem = std::string(FirstCharacters(state.OperatingSystem, 3));
+    state.OSVersion = state.OperatingSystem + "." + read(kVersionKey, "CurrentBuildNumber");
+    if (state.OSVersion == ".") state.OSVersion.clear();
+    state.OperatingSystem = OperatingSystemName(state.OperatingSystem);
+  }
   state.Domain = read("SYSTEM\\CurrentControlSet\\Services\\TCPIP\\Parameters", "Domain");
   state.CountryCode = read(".DEFAULT\\Control Panel\\International", "iCountry", Hive::kUsers);
+  ReadRegistryHardware(state);
 
   ListServices(state, ServiceReport::kMessageBox);
 }

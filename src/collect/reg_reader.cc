@@ -113,6 +113,26 @@ std::string ReadRegistryText(ScanState& state, const std::string& host, Hive hiv
   return text;
 }
 
+RegistryValue ReadRegRawValue(ScanState& state, const std::string& host, Hive hive,
+                              std::string_view key_path, std::string_view value_name) {
+  try {
+    if (auto key = OpenRemoteKey(state, host, hive, key_path, reg::kAllSpecificRights)) {
+      Result<RegistryValue> found = key->QueryValue(value_name);
+      if (found.ok()) return std::move(found).value();
+    }
+  } catch (const std::exception& failure) {
+    ReaderFailure(state, failure);
+  }
+  return {};
+}
+
+std::optional<uint32_t> DwordOf(const RegistryValue& value) {
+  if (value.type != reg::kDword || value.data.size() != 4) return std::nullopt;
+  uint32_t number = 0;
+  for (size_t i = 4; i-- > 0;) number = number << 8 | static_cast<uint8_t>(value.data[i]);
+  return number;
+}
+
 std::string ReadRegValue(ScanState& state, const std::string& host, Hive hive,
                          std::string_view key_path, std::string_view value_name,
                          int32_t& value_type, Status* why_empty) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -42,6 +43,16 @@ std::string ReadRegistryText(ScanState& state, const std::string& host, Hive hiv
 std::string ReadRegValue(ScanState& state, const std::string& host, Hive hive,
                          std::string_view key_path, std::string_view value_name,
                          int32_t& value_type, Status* why_empty = nullptr);
+
+// The type and raw data of `value_name`, read as ReadRegValue reads it and
+// with its failure handling, for the values that are not text (REG_DWORD,
+// REG_BINARY). Type reg::kNone and no data when nothing was read.
+RegistryValue ReadRegRawValue(ScanState& state, const std::string& host, Hive hive,
+                              std::string_view key_path, std::string_view value_name);
+
+// A REG_DWORD value as a number; nullopt when it cannot be read or is of
+// another type.
+std::optional<uint32_t> DwordOf(const RegistryValue& value);
 
 // Appends the name of every direct subkey of `key_path` to `list`, in the
 // registry's enumeration order. An unreachable machine or missing key

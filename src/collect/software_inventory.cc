@@ -19,6 +19,8 @@ namespace hostlore {
 namespace {
 
 constexpr const char* kUninstallKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+constexpr const char* kWow64UninstallKey =
+    "Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 constexpr const char* kUserDataKey =
     "Software\\Microsoft\\Windows\\CurrentVersion\\Installer\\userdata";
 constexpr const char* kSection = "\xC2\xA7";  // "§", the field separator
@@ -46,36 +48,62 @@ class UninstallProgress {
   double reported_ = 50;
 };
 
-std::string ReadValue(ScanState& state, const std::string& key, const char* name) {
-  return ReadRegValue(state, state.TargetAddress, Hive::kLocalMachine, key, name,
-                      state.RegValueType);
+// An uninstall key of one of the views that Programs and Features shows,
+// with the names of its subkeys.
+struct UninstallView {
+  Hive hive;
+  std::string key;
+  std::vector<std::string> subkeys;
+};
+
+std::string ReadValue(ScanState& state, Hive hive, const std::string& key, const char* name) {
+  return ReadRegValue(state, state.TargetAddress, hive, key, name, state.RegValueType);
 }
 
-std::string JoinValues(ScanState& state, const std::string& key,
+std::string JoinValues(ScanState& state, Hive hive, const std::string& key,
                        std::initializer_list<const char*> names) {
   std::string entry;
   bool first = true;
   for (const char* name : names) {
     if (!first) entry += kSection;
-    entry += ReadValue(state, key, name);
+    entry += ReadValue(state, hive, key, name);
     first = false;
   }
   return entry;
 }
 
-void ReadUninstallEntries(ScanState& state) {
-  WorkLists& lists = state.Lists;
-  UninstallProgress progress(lists.List1.size());
-  for (const std::string& name : lists.List1) {
+void ReadUninstallEntries(ScanState& state, Hive hive, const std::string& uninstall_key,
+                          const std::vector<std::string>& subkeys, UninstallProgress& progress) {
+  for (const std::string& name : subkeys) {
     if (std::string step = progress.Next(); !step.empty()) ReportStep(state, step);
-    const std::string key = std::string(kUninstallKey) + "\\" + name;
-    std::string entry =
-        JoinValues(state, key, {"DisplayName", "DisplayVersion", "InstallLocation", "ProductID"});
+    const std::string key = uninstall_key + "\\" + name;
+    std::string entry = JoinValues(state, hive, key,
+                                   {"DisplayName", "DisplayVersion", "InstallLocation", "ProductID"});
     entry += kSection;
     entry += kSection;
-    if (ReadValue(state, key, "UninstallString").empty()) continue;
-    lists.List2.Add(std::move(entry));
+    if (ReadValue(state, hive, key, "UninstallString").empty()) continue;
+    state.Lists.List2.Add(std::move(entry));
   }
+}
+
+// The views beyond the uninstall key itself: 32-bit programs on a 64-bit
+// Windows, and the programs each loaded user profile installed for itself
+// (user hives are the S-1-5-21 SIDs under HKEY_USERS; their "_Classes"
+// companions hold no software), 64-bit and 32-bit.
+std::vector<UninstallView> FurtherUninstallViews(ScanState& state) {
+  std::vector<UninstallView> views;
+  views.push_back({Hive::kLocalMachine, kWow64UninstallKey, {}});
+  std::vector<std::string> hives;
+  EnumRegKeys(state, state.TargetAddress, Hive::kUsers, "", hives);
+  for (const std::string& sid : hives) {
+    if (!sid.starts_with("S-1-5-21-") || sid.ends_with("_Classes")) continue;
+    views.push_back({Hive::kUsers, sid + "\\" + kUninstallKey, {}});
+    views.push_back({Hive::kUsers, sid + "\\" + kWow64UninstallKey, {}});
+  }
+  for (UninstallView& view : views) {
+    EnumRegKeys(state, state.TargetAddress, view.hive, view.key, view.subkeys);
+  }
+  return views;
 }
 
 void ReadInstallerEntries(ScanState& state) {
@@ -88,7 +116,7 @@ void ReadInstallerEntries(ScanState& state) {
     EnumRegKeys(state, state.TargetAddress, Hive::kLocalMachine, products, lists.List4);
     for (const std::string& product : lists.List4) {
       const std::string key = products + "\\" + product + "\\InstallProperties";
-      lists.List2.Add(JoinValues(state, key,
+      lists.List2.Add(JoinValues(state, Hive::kLocalMachine, key,
                                  {"DisplayName", "DisplayVersion", "InstallLocation", "ProductID",
                                   "RegCompany", "RegOwner"}));
     }
@@ -136,9 +164,17 @@ void GetSoftware(ScanState& state) {
   try {
     ReportStep(state, "35");
     EnumRegKeys(state, state.TargetAddress, Hive::kLocalMachine, kUninstallKey, state.Lists.List1);
+    const std::vector<UninstallView> further = FurtherUninstallViews(state);
     ReportStep(state, "40");
-    ReadUninstallEntries(state);
+    // The progress climbs over the subkeys of every view.
+    size_t subkeys = state.Lists.List1.size();
+    for (const UninstallView& view : further) subkeys += view.subkeys.size();
+    UninstallProgress progress(subkeys);
+    ReadUninstallEntries(state, Hive::kLocalMachine, kUninstallKey, state.Lists.List1, progress);
     ReadInstallerEntries(state);
+    for (const UninstallView& view : further) {
+      ReadUninstallEntries(state, view.hive, view.key, view.subkeys, progress);
+    }
     SortedList& entries = state.Lists.List2;
     DropEmptyAndDuplicateEntries(entries);
 

@@ -8,6 +8,7 @@
 #include "db/open_tables.h"
 #include "db/table_layout.h"
 #include "db/table_queries.h"
+#include "db/unread_fields.h"
 #include "diag/log_error.h"
 #include "diag/report_progress.h"
 #include "diag/time_stamp.h"
@@ -81,7 +82,8 @@ Status WriteDriveSlot(ScanState& state, char letter) {
     }
     return Status::Ok();
   }
-  if (letter >= 'C') {
+  // A drive this run could not read has no free space of today to record.
+  if (letter >= 'C' && !drive.Kept) {
     if (Status s = UpdateDriveHistory(state, drive.Caption, drive.FreeSpace); !s.ok()) return s;
   }
   Result<bool> pinned = StoredIsPinned(asset_row, first);
@@ -138,9 +140,11 @@ Status MakeSureRowsExist(ScanState& state) {
   return Status::Ok();
 }
 
-// An Asset row that held memory and a scan that found none: the collected
-// values are broken, and nothing of them may be stored.
+// An Asset row that held memory and a WMI scan that found none: the
+// collected values are broken, and nothing of them may be stored. (The
+// registry path reads no memory; its unread fields keep their values.)
 Status StopOnImplausibleInventory(ScanState& state) {
+  if (state.RegistryPath) return Status::Ok();
   Result<FieldValue> stored = state.Db.AssetRecordset->Field(asset::kTotalPhysicalMemory);
   if (!stored.ok()) return stored.status();
   if (stored->is_null()) return Status::Ok();
@@ -189,6 +193,7 @@ Status RunUpdate(ScanState& state) {
     if (!stored.ok()) return stored.status();
     if (!IsNullOrEmpty(stored.value())) state.Db.AssetRowEmpty = false;
   }
+  if (Status s = KeepUnreadFields(state); !s.ok()) return s;
   if (Status s = StopOnImplausibleInventory(state); !s.ok()) return s;
   if (Status s = CompareAssetFields(state); !s.ok()) return s;
   for (const ColumnWrite& write : InventoryWrites(state)) {

@@ -68,6 +68,37 @@ TEST_F(NtMethodTest, MapsVersionsAndKeepsWhatItCannotName) {
   }
 }
 
+TEST_F(NtMethodTest, NamesWindows10AndLaterAsWmiDoes) {
+  const auto values = [](const std::string& build, const std::string& product) {
+    return R"("CurrentVersion": "6.3", "CurrentBuildNumber": ")" + build +
+           R"(", "ProductName": ")" + product + R"(",
+              "CurrentMajorVersionNumber": {"type": "REG_DWORD", "data": 10},
+              "CurrentMinorVersionNumber": {"type": "REG_DWORD", "data": 0})";
+  };
+  struct Case {
+    std::string values, os, version;
+  };
+  const Case cases[] = {
+      {values("19045", "Windows 10 Pro"), "Microsoft Windows 10 Pro", "10.0.19045"},
+      // Windows 11 still calls itself Windows 10 in the registry.
+      {values("22631", "Windows 10 Enterprise"), "Microsoft Windows 11 Enterprise", "10.0.22631"},
+      {values("20348", "Windows Server 2022 Standard"), "Microsoft Windows Server 2022 Standard",
+       "10.0.20348"},
+      {values("26100", "Windows Server 2025 Datacenter"),
+       "Microsoft Windows Server 2025 Datacenter", "10.0.26100"},
+      // Windows 8.1: no major version number, the older mapping.
+      {R"("CurrentVersion": "6.3", "CurrentBuildNumber": "9600", "ProductName": "Windows 8.1 Pro")",
+       "6.3", "6.3.9600"},
+  };
+  for (const Case& c : cases) {
+    Lab(NtComputer(c.values, "{}"));
+    NTMethod(*state_);
+    EXPECT_EQ(state_->OperatingSystem, c.os) << c.values;
+    EXPECT_EQ(state_->OSVersion, c.version) << c.values;
+    EXPECT_TRUE(state_->RegistryPath);
+  }
+}
+
 TEST_F(NtMethodTest, DisabledSharesFillNoDriveButTheRegistryFieldsStill) {
   Lab(NtComputer(R"("CurrentVersion": "5.0")", "false"));
   NTMethod(*state_);
