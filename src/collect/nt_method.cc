@@ -1,8 +1,8 @@
 #include "collect/nt_method.h"
 
 #include "collect/logged_on_user.h"
-#include "collect/registry_hardware.h"
 #include "collect/reg_reader.h"
+#include "collect/registry_hardware.h"
 #include "collect/service_list.h"
 #include "collect/wmi_values.h"
 #include "scan/scan_state.h"

@@ -74,7 +74,8 @@ std::string WindowsCaption(const std::string& product_name, const std::string& b
 }
 
 bool ReadCurrentWindowsVersion(ScanState& state) {
-  const std::optional<uint32_t> major = DwordOf(Raw(state, kVersionKey, "CurrentMajorVersionNumber"));
+  const std::optional<uint32_t> major =
+      DwordOf(Raw(state, kVersionKey, "CurrentMajorVersionNumber"));
   if (!major) return false;
   const uint32_t minor = DwordOf(Raw(state, kVersionKey, "CurrentMinorVersionNumber")).value_or(0);
   const std::string build = Text(state, kVersionKey, "CurrentBuildNumber");

@@ -129,9 +129,9 @@ std::optional<Structure> ReadStructure(std::string_view table, size_t at, size_t
 
 std::optional<SmbiosFacts> ParseSmbiosData(std::string_view raw) {
   if (raw.size() < kWindowsHeaderBytes) return std::nullopt;
-  const uint32_t length = static_cast<uint32_t>(Byte(raw, 4)) | static_cast<uint32_t>(Byte(raw, 5)) << 8 |
-                          static_cast<uint32_t>(Byte(raw, 6)) << 16 |
-                          static_cast<uint32_t>(Byte(raw, 7)) << 24;
+  const uint32_t length =
+      static_cast<uint32_t>(Byte(raw, 4)) | static_cast<uint32_t>(Byte(raw, 5)) << 8 |
+      static_cast<uint32_t>(Byte(raw, 6)) << 16 | static_cast<uint32_t>(Byte(raw, 7)) << 24;
   std::string_view table = raw.substr(kWindowsHeaderBytes);
   if (length < table.size()) table = table.substr(0, length);
 

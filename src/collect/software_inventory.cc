@@ -77,8 +77,8 @@ void ReadUninstallEntries(ScanState& state, Hive hive, const std::string& uninst
   for (const std::string& name : subkeys) {
     if (std::string step = progress.Next(); !step.empty()) ReportStep(state, step);
     const std::string key = uninstall_key + "\\" + name;
-    std::string entry = JoinValues(state, hive, key,
-                                   {"DisplayName", "DisplayVersion", "InstallLocation", "ProductID"});
+    std::string entry = JoinValues(
+        state, hive, key, {"DisplayName", "DisplayVersion", "InstallLocation", "ProductID"});
     entry += kSection;
     entry += kSection;
     if (ReadValue(state, hive, key, "UninstallString").empty()) continue;

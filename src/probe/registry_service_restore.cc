@@ -75,8 +75,9 @@ Status RestoreRegistryService(ServiceManager& services, Clock& clock,
     }
   }
   if (left.empty()) return Status::Ok();
-  return Status::Failure(win32::kServiceNotActive, std::string(kRegistryServiceName) + " " +
-                                                       Join(left, " and ") + ": " + Join(why, "; "));
+  return Status::Failure(
+      win32::kServiceNotActive,
+      std::string(kRegistryServiceName) + " " + Join(left, " and ") + ": " + Join(why, "; "));
 }
 
 void RestoreRemoteRegistry(ScanState& state) {
@@ -86,7 +87,8 @@ void RestoreRemoteRegistry(ScanState& state) {
       RestoreRegistryService(*state.platform.services, *state.platform.clock, *change);
   state.Changes->MarkRestored();
   if (restored.ok()) return;
-  LogError(state, "Unable to restore RemoteRegistry", state.TargetName + ":" + restored.description());
+  LogError(state, "Unable to restore RemoteRegistry",
+           state.TargetName + ":" + restored.description());
   ReportFailureComplete(state);
 }
 

@@ -9,8 +9,8 @@
 namespace hostlore {
 namespace {
 
-constexpr uint32_t kServiceRights = svc::kQueryStatus | svc::kQueryConfig | svc::kChangeConfig |
-                                    svc::kStart | svc::kStop;
+constexpr uint32_t kServiceRights =
+    svc::kQueryStatus | svc::kQueryConfig | svc::kChangeConfig | svc::kStart | svc::kStop;
 
 std::string Seconds(std::chrono::milliseconds wait) {
   return std::to_string(wait.count() / 1000) + " s";
@@ -33,8 +33,7 @@ const char* StateName(uint32_t state) {
 // than the transport failing: only an answered refusal proves that nothing
 // changed.
 bool Answered(const Status& failure) {
-  return failure.number() != win32::kBadNetPath &&
-         failure.number() != win32::kRpcServerUnavailable;
+  return failure.number() != win32::kBadNetPath && failure.number() != win32::kRpcServerUnavailable;
 }
 
 // `first` with more said about it.
@@ -47,8 +46,11 @@ class ServiceStartingRegistry final : public RemoteRegistry {
   ServiceStartingRegistry(std::unique_ptr<RemoteRegistry> inner, ServiceManager& services,
                           Clock& clock, std::shared_ptr<TargetChanges> changes,
                           RegistryServiceSetting setting)
-      : inner_(std::move(inner)), services_(services), clock_(clock),
-        changes_(std::move(changes)), setting_(std::move(setting)) {}
+      : inner_(std::move(inner)),
+        services_(services),
+        clock_(clock),
+        changes_(std::move(changes)),
+        setting_(std::move(setting)) {}
 
   Result<std::unique_ptr<RegistryKey>> Connect(const std::string& host, Hive hive) override {
     Result<std::unique_ptr<RegistryKey>> key = inner_->Connect(host, hive);
@@ -90,12 +92,15 @@ class ServiceStartingRegistry final : public RemoteRegistry {
       // A service that starts on its pipe's first open needs no one's leave.
       if (first.number() == win32::kPipeBusy) return WaitForPipe(host, hive, first);
       if (service.status().number() == win32::kAccessDenied) {
-        return Explained(first, "RemoteRegistry cannot be started: " + service.status().description());
+        return Explained(first,
+                         "RemoteRegistry cannot be started: " + service.status().description());
       }
       return first;
     }
     Result<uint32_t> state = service.value()->QueryState();
-    if (state.ok() && state.value() == svc::kStopPending) state = WaitWhileStopping(*service.value());
+    if (state.ok() && state.value() == svc::kStopPending) {
+      state = WaitWhileStopping(*service.value());
+    }
     if (!state.ok()) return Explained(first, "RemoteRegistry: " + state.status().description());
 
     if (state.value() == svc::kRunning || state.value() == svc::kStartPending) {
@@ -141,8 +146,9 @@ class ServiceStartingRegistry final : public RemoteRegistry {
       }
       if (Status changed = service.ChangeStartType(svc::kDemandStart); !changed.ok()) {
         if (Answered(changed)) changes_->ForgetStartTypeChange();
-        return Status::Failure(changed.number(), found + " and could not be set to start on demand: " +
-                                                     changed.description());
+        return Status::Failure(
+            changed.number(),
+            found + " and could not be set to start on demand: " + changed.description());
       }
     }
     if (!NoteStart(host)) {
@@ -199,9 +205,10 @@ class ServiceStartingRegistry final : public RemoteRegistry {
       if (last.number() == win32::kAccessDenied || changes_->closed()) return last;
       clock_.Sleep(kPollEvery);
     }
-    return Status::Failure(last.number(), "RemoteRegistry runs, but the registry could not be "
-                                          "reached within " +
-                                              Seconds(kPipeWait) + ": " + last.description());
+    return Status::Failure(last.number(),
+                           "RemoteRegistry runs, but the registry could not be "
+                           "reached within " +
+                               Seconds(kPipeWait) + ": " + last.description());
   }
 
   std::unique_ptr<RemoteRegistry> inner_;

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "scan/db_state.h"
 #include "platform/platform.h"
+#include "scan/db_state.h"
 #include "scan/target_changes.h"
 #include "scan/work_lists.h"
 

@@ -14,8 +14,8 @@ std::string Le16(uint16_t v) { return {static_cast<char>(v & 0xFF), static_cast<
 
 // A structure: its type, the formatted bytes after the 4-byte header, and
 // its string set.
-std::string Structure(uint8_t type, const std::string& fields, const std::vector<std::string>& strings,
-                      uint16_t handle) {
+std::string Structure(uint8_t type, const std::string& fields,
+                      const std::vector<std::string>& strings, uint16_t handle) {
   std::string s{static_cast<char>(type), static_cast<char>(4 + fields.size())};
   s += Le16(handle) + fields;
   for (const std::string& text : strings) s += text + '\0';
@@ -82,7 +82,11 @@ TEST(SmbiosTableTest, ReadsTheFieldsWmiTakesFromVersion2And3Tables) {
 TEST(SmbiosTableTest, TakesFirmwareQuirksAsTheyCome) {
   // String index 0, an index past the last string, a structure longer than
   // its version's layout, bytes that are no UTF-8, no end-of-table marker.
-  const std::string table = System(std::string("\x01\x00\x02\x09", 4), {"Fujitsu \xC4" "rger", "v"}, 12) +
+  const std::string table = System(std::string("\x01\x00\x02\x09", 4),
+                                   {"Fujitsu \xC4"
+                                    "rger",
+                                    "v"},
+                                   12) +
                             Bios({}) + Processor(0x41, 4);
   std::optional<SmbiosFacts> facts = ParseSmbiosData(Value(3, 0, table));
   ASSERT_TRUE(facts);
@@ -95,8 +99,9 @@ TEST(SmbiosTableTest, TakesFirmwareQuirksAsTheyCome) {
   // A table cut short: in the strings of a structure, then in its
   // formatted area; a length below the header's stops the walk; a header
   // that claims more than there is.
-  const std::string whole = Bios({"Dell Inc.", "2.3.1"}) +
-                            System(std::string("\x01\x02\x00\x03", 4), {"Dell Inc.", "OptiPlex", "SN1"});
+  const std::string whole =
+      Bios({"Dell Inc.", "2.3.1"}) +
+      System(std::string("\x01\x02\x00\x03", 4), {"Dell Inc.", "OptiPlex", "SN1"});
   const size_t system_at = whole.find("\x01\x1B");
   facts = ParseSmbiosData(Value(2, 7, whole.substr(0, whole.size() - 3)));
   ASSERT_TRUE(facts);

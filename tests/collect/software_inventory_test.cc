@@ -78,33 +78,41 @@ TEST_F(SoftwareInventoryTest, ReadsEveryViewProgramsAndFeaturesShows) {
   const auto view = [](const std::string& key, const std::string& name, const std::string& values) {
     return ", \"" + key + "\\\\" + name + "\": {" + values + "}";
   };
-  const std::string wow = "HKLM\\\\Software\\\\Wow6432Node\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall";
-  const std::string mine = "HKU\\\\" + user + "\\\\Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall";
+  const std::string wow =
+      "HKLM\\\\Software\\\\Wow6432Node\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall";
+  const std::string mine =
+      "HKU\\\\" + user + "\\\\Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall";
   const std::string mine32 =
-      "HKU\\\\" + user + "\\\\Software\\\\Wow6432Node\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall";
+      "HKU\\\\" + user +
+      "\\\\Software\\\\Wow6432Node\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall";
   const std::string classes =
-      "HKU\\\\" + user + "_Classes\\\\Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall";
-  const std::string system = "HKU\\\\S-1-5-18\\\\Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall";
-  Lab(WithKeys(Uninstall("7z", R"("DisplayName": "7-Zip", "DisplayVersion": "23.01", "UninstallString": "x")") +
-               view(wow, "np", R"j("DisplayName": "Notepad++ (32-bit)", "UninstallString": "x")j") +
-               view(wow, "7z", R"("DisplayName": "7-Zip", "DisplayVersion": "9.20", "UninstallString": "x")") +
-               view(wow, "kb", R"("DisplayName": "Update", "UninstallString": "")") +
-               view(mine, "teams", R"("DisplayName": "Teams", "UninstallString": "x")") +
-               view(mine32, "zoom", R"("DisplayName": "Zoom", "UninstallString": "x")") +
-               view(classes, "no", R"("DisplayName": "Not a profile", "UninstallString": "x")") +
-               view(system, "no", R"("DisplayName": "Not a user", "UninstallString": "x")")));
+      "HKU\\\\" + user +
+      "_Classes\\\\Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall";
+  const std::string system =
+      "HKU\\\\S-1-5-18\\\\Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall";
+  Lab(WithKeys(
+      Uninstall("7z",
+                R"("DisplayName": "7-Zip", "DisplayVersion": "23.01", "UninstallString": "x")") +
+      view(wow, "np", R"j("DisplayName": "Notepad++ (32-bit)", "UninstallString": "x")j") +
+      view(wow, "7z",
+           R"("DisplayName": "7-Zip", "DisplayVersion": "9.20", "UninstallString": "x")") +
+      view(wow, "kb", R"("DisplayName": "Update", "UninstallString": "")") +
+      view(mine, "teams", R"("DisplayName": "Teams", "UninstallString": "x")") +
+      view(mine32, "zoom", R"("DisplayName": "Zoom", "UninstallString": "x")") +
+      view(classes, "no", R"("DisplayName": "Not a profile", "UninstallString": "x")") +
+      view(system, "no", R"("DisplayName": "Not a user", "UninstallString": "x")")));
   GetSoftware(*state_);
   // The same rules in every view: an uninstall string is needed, neighbours
   // with one name keep the entry that sorts last.
   EXPECT_EQ(state_->SoftwareList, "7-Zip" + kS + "9.20" + kS + kS + kS + kS + "^" +
                                       "Notepad++ (32-bit)" + kS + kS + kS + kS + kS + "^" +
-                                      "Teams" + kS + kS + kS + kS + kS + "^" +
-                                      "Zoom" + kS + kS + kS + kS + kS);
+                                      "Teams" + kS + kS + kS + kS + kS + "^" + "Zoom" + kS + kS +
+                                      kS + kS + kS);
   // Six subkeys in the four views read: the climb spans all of them.
-  EXPECT_EQ(Progress(), (Lines{"PC042,35,192.0.2.42,0", "PC042,40,192.0.2.42,0",
-                               "PC042,58,192.0.2.42,0", "PC042,66,192.0.2.42,0",
-                               "PC042,74,192.0.2.42,0", "PC042,82,192.0.2.42,0",
-                               "PC042,90,192.0.2.42,0", "PC042,98,192.0.2.42,0"}));
+  EXPECT_EQ(Progress(),
+            (Lines{"PC042,35,192.0.2.42,0", "PC042,40,192.0.2.42,0", "PC042,58,192.0.2.42,0",
+                   "PC042,66,192.0.2.42,0", "PC042,74,192.0.2.42,0", "PC042,82,192.0.2.42,0",
+                   "PC042,90,192.0.2.42,0", "PC042,98,192.0.2.42,0"}));
 }
 
 TEST_F(SoftwareInventoryTest, OneUninstallSubkeyIsInventoried) {

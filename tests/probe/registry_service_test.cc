@@ -3,9 +3,9 @@
 // the opt-outs, and the reasons a start that fails or times out gives.
 #include "probe/registry_service.h"
 
-#include "probe/check_access.h"
-
 #include <fstream>
+
+#include "probe/check_access.h"
 #include "support/collector_fixture.h"
 
 namespace hostlore::test {
@@ -16,7 +16,8 @@ using Lines = std::vector<std::string>;
 std::string Computer(const std::string& remote_registry) {
   return R"({"names": ["PC042"], "address": "192.0.2.42",
     "registry": {"HKLM\\Software\\Microsoft\\Windows NT\\CurrentVersion": {"CurrentVersion": "6.3"}},
-    "services": ["Remote Registry"], "remote_registry": )" + remote_registry + "}";
+    "services": ["Remote Registry"], "remote_registry": )" +
+         remote_registry + "}";
 }
 
 // Forwards to the lab's service manager; a test may hold the service in one
@@ -42,7 +43,8 @@ class FaultyServices final : public ServiceManager {
  private:
   class Faulty final : public Service {
    public:
-    Faulty(std::unique_ptr<Service> lab, FaultyServices& faults) : lab_(std::move(lab)), faults_(faults) {}
+    Faulty(std::unique_ptr<Service> lab, FaultyServices& faults)
+        : lab_(std::move(lab)), faults_(faults) {}
     // A service held starting never runs: the lab's stays stopped.
     Result<uint32_t> QueryState() override {
       return faults_.started_stuck ? Result<uint32_t>(*faults_.stuck_state) : lab_->QueryState();
@@ -99,10 +101,12 @@ TEST_F(RegistryServiceTest, StartsTheServiceAsFoundAndPutsItBack) {
       {R"({"start": "disabled", "state": "stopped"})",
        {"PC042 RemoteRegistry start-type=demand", "PC042 RemoteRegistry started"},
        {"PC042 RemoteRegistry stopped", "PC042 RemoteRegistry start-type=disabled"}},
-      {R"({"start": "demand", "state": "stopped"})", {"PC042 RemoteRegistry started"},
+      {R"({"start": "demand", "state": "stopped"})",
+       {"PC042 RemoteRegistry started"},
        {"PC042 RemoteRegistry stopped"}},
       // Started by the first attempt to reach it, which fails.
-      {R"({"start": "auto", "state": "stopped", "trigger": true})", {"PC042 RemoteRegistry started"},
+      {R"({"start": "auto", "state": "stopped", "trigger": true})",
+       {"PC042 RemoteRegistry started"},
        {"PC042 RemoteRegistry stopped"}},
       {R"({"start": "auto", "state": "running"})", {}, {}},
   };
@@ -125,7 +129,8 @@ TEST_F(RegistryServiceTest, OptOutsChangeWhatTheyPromise) {
   const std::string disabled = R"({"start": "disabled", "state": "stopped"})";
   ASSERT_TRUE(CheckAccessOf(disabled, "leave"));
   RestoreRemoteRegistry(*state_);
-  EXPECT_EQ(Journal(), (Lines{"PC042 RemoteRegistry start-type=demand", "PC042 RemoteRegistry started"}));
+  EXPECT_EQ(Journal(),
+            (Lines{"PC042 RemoteRegistry start-type=demand", "PC042 RemoteRegistry started"}));
 
   for (const std::string& setting : {"off", "Off"}) {
     std::filesystem::remove(journal_path());

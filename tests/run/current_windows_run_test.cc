@@ -52,7 +52,9 @@ class CurrentWindowsRunTest : public AgentFixture {
     state_ = std::make_unique<ScanState>();
     return Run(name + "," + Db() + ",,0");
   }
-  std::vector<FieldValue> Asset(const std::string& name) { return ReadRow(Db(), AssetRowQuery(name)); }
+  std::vector<FieldValue> Asset(const std::string& name) {
+    return ReadRow(Db(), AssetRowQuery(name));
+  }
 };
 
 TEST_F(CurrentWindowsRunTest, TodaysComputersStoreAWholeInventory) {
@@ -62,29 +64,60 @@ TEST_F(CurrentWindowsRunTest, TodaysComputersStoreAWholeInventory) {
     size_t programs;
     Lines journal;
   };
-  const Lines disabled_and_back = {"{} RemoteRegistry start-type=demand", "{} RemoteRegistry started",
-                                   "{} RemoteRegistry stopped", "{} RemoteRegistry start-type=disabled"};
+  const Lines disabled_and_back = {"{} RemoteRegistry start-type=demand",
+                                   "{} RemoteRegistry started", "{} RemoteRegistry stopped",
+                                   "{} RemoteRegistry start-type=disabled"};
   const Expected computers[] = {
-      {"desk0417.json", "DESK-0417",
-       {{1, "Dell Inc."}, {2, "OptiPlex 7090"}, {3, "corp.example"}, {6, "Microsoft Windows 10 Pro"},
-        {8, "10.0.19045"}, {9, "Intel(R) Core(TM) i7-10700 CPU @ 2.90GHz"}, {10, "2904"},
-        {11, ""}, {17, "0"}, {22, "C:\\WINDOWS"}, {23, "Dell Inc."}, {24, "1.23.0"},
-        {25, "7XK9Q53"}, {43, "C:"}, {44, "487424"}, {93, "00330-80000-00000-AA381"}},
-       10, disabled_and_back},
-      {"lap1102.json", "LAP-1102",
-       {{1, "LENOVO"}, {2, "21AH00BEGE"}, {6, "Microsoft Windows 11 Enterprise"}, {8, "10.0.22631"},
-        {9, "12th Gen Intel(R) Core(TM) i7-1260P"}, {24, "R1XET54W (1.36 )"}, {25, "PF3XK2LM"}},
-       5, disabled_and_back},
-      {"srvfile01.json", "SRV-FILE01",
-       {{1, "VMware, Inc."}, {2, "VMware7,1"}, {4, "\\Device\\HarddiskVolume1"},
-        {6, "Microsoft Windows Server 2022 Standard"}, {8, "10.0.20348"}, {11, "Intel(R) Xeon(R) Gold 6248R CPU @ 3.00GHz"},
-        {17, "16383"}, {24, "VMW71.00V.21100432.B64.2301110304"}, {55, "E:"}},
-       3, {"{} RemoteRegistry started", "{} RemoteRegistry stopped"}},
+      {"desk0417.json",
+       "DESK-0417",
+       {{1, "Dell Inc."},
+        {2, "OptiPlex 7090"},
+        {3, "corp.example"},
+        {6, "Microsoft Windows 10 Pro"},
+        {8, "10.0.19045"},
+        {9, "Intel(R) Core(TM) i7-10700 CPU @ 2.90GHz"},
+        {10, "2904"},
+        {11, ""},
+        {17, "0"},
+        {22, "C:\\WINDOWS"},
+        {23, "Dell Inc."},
+        {24, "1.23.0"},
+        {25, "7XK9Q53"},
+        {43, "C:"},
+        {44, "487424"},
+        {93, "00330-80000-00000-AA381"}},
+       10,
+       disabled_and_back},
+      {"lap1102.json",
+       "LAP-1102",
+       {{1, "LENOVO"},
+        {2, "21AH00BEGE"},
+        {6, "Microsoft Windows 11 Enterprise"},
+        {8, "10.0.22631"},
+        {9, "12th Gen Intel(R) Core(TM) i7-1260P"},
+        {24, "R1XET54W (1.36 )"},
+        {25, "PF3XK2LM"}},
+       5,
+       disabled_and_back},
+      {"srvfile01.json",
+       "SRV-FILE01",
+       {{1, "VMware, Inc."},
+        {2, "VMware7,1"},
+        {4, "\\Device\\HarddiskVolume1"},
+        {6, "Microsoft Windows Server 2022 Standard"},
+        {8, "10.0.20348"},
+        {11, "Intel(R) Xeon(R) Gold 6248R CPU @ 3.00GHz"},
+        {17, "16383"},
+        {24, "VMW71.00V.21100432.B64.2301110304"},
+        {55, "E:"}},
+       3,
+       {"{} RemoteRegistry started", "{} RemoteRegistry stopped"}},
   };
   for (const Expected& c : computers) {
     lab_.Write(c.file, LabFile(c.file));
     std::filesystem::remove(Journal());
-    EXPECT_EQ(RunTarget(c.name), kExitNormal) << c.name << ::testing::PrintToString(LogWithoutTime());
+    EXPECT_EQ(RunTarget(c.name), kExitNormal)
+        << c.name << ::testing::PrintToString(LogWithoutTime());
     const std::vector<FieldValue> asset = Asset(c.name);
     ASSERT_FALSE(asset.empty()) << c.name;
     for (const auto& [ordinal, value] : c.columns) {
@@ -93,7 +126,8 @@ TEST_F(CurrentWindowsRunTest, TodaysComputersStoreAWholeInventory) {
     // 64-bit, 32-bit and per-user programs alike; updates without an
     // uninstall command are left out.
     const std::string software = Text(ReadRow(Db(), SoftwareRowQuery(c.name)), 1);
-    EXPECT_EQ(static_cast<size_t>(std::count(software.begin(), software.end(), '^')) + 1, c.programs)
+    EXPECT_EQ(static_cast<size_t>(std::count(software.begin(), software.end(), '^')) + 1,
+              c.programs)
         << software;
     Lines journal;
     for (std::string line : c.journal) journal.push_back(line.replace(0, 2, c.name));
@@ -145,24 +179,26 @@ TEST_F(CurrentWindowsRunTest, SigtermPutsTheServiceBackAndEndsTheRun) {
   lab_.Write("desk0417.json", desk.dump());
   using Clock = std::chrono::steady_clock;
   Clock::time_point signalled{};
-  const AgentProcessResult run = RunAgentProcess(
-      "1,DESK-0417," + Db() + ",,0", temp_.path(),
-      {{"HOSTLORE_LAB", lab_.path().string()}, {"HOSTLORE_LAB_JOURNAL", Journal()}},
-      [&](pid_t agent) {
-        // Once the service runs, the run is reading software, call by call.
-        for (int i = 0; i < 600 && JournalLines().size() < 2; ++i) {
-          std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        signalled = Clock::now();
-        ::kill(agent, SIGTERM);
-      });
-  const auto ending = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - signalled);
+  const AgentProcessResult run =
+      RunAgentProcess("1,DESK-0417," + Db() + ",,0", temp_.path(),
+                      {{"HOSTLORE_LAB", lab_.path().string()}, {"HOSTLORE_LAB_JOURNAL", Journal()}},
+                      [&](pid_t agent) {
+                        // Once the service runs, the run is reading software, call by call.
+                        for (int i = 0; i < 600 && JournalLines().size() < 2; ++i) {
+                          std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                        }
+                        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                        signalled = Clock::now();
+                        ::kill(agent, SIGTERM);
+                      });
+  const auto ending =
+      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - signalled);
   EXPECT_EQ(run.exit_status, kExitFailure) << run.stderr_text;
   EXPECT_LT(ending.count(), 5000) << "the agent should not run on after SIGTERM";
-  EXPECT_EQ(JournalLines(), (Lines{"DESK-0417 RemoteRegistry start-type=demand", "DESK-0417 RemoteRegistry started",
-                                   "DESK-0417 RemoteRegistry stopped",
-                                   "DESK-0417 RemoteRegistry start-type=disabled"}));
+  EXPECT_EQ(
+      JournalLines(),
+      (Lines{"DESK-0417 RemoteRegistry start-type=demand", "DESK-0417 RemoteRegistry started",
+             "DESK-0417 RemoteRegistry stopped", "DESK-0417 RemoteRegistry start-type=disabled"}));
   ASSERT_FALSE(run.log.empty());
   EXPECT_EQ(run.log.back().substr(20), "Hostlore.Scan,DESK-0417:ended by signal 15 (SIGTERM)");
   ASSERT_FALSE(run.progress.empty());

@@ -8,8 +8,8 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
-#include <thread>
 #include <stdexcept>
+#include <thread>
 
 namespace hostlore::test {
 

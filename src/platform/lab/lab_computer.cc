@@ -11,9 +11,9 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-constexpr std::array<std::string_view, 9> kFields = {
-    "names", "address", "echo",     "latency_ms",     "registry",
-    "wmi",   "services", "shares", "remote_registry"};
+constexpr std::array<std::string_view, 9> kFields = {"names",      "address",  "echo",
+                                                     "latency_ms", "registry", "wmi",
+                                                     "services",   "shares",   "remote_registry"};
 
 Status Malformed(const std::string& what) {
   return Status::Failure(win32::kInvalidParameter, what);
@@ -92,9 +92,10 @@ Status ParseServices(const Json& json, LabComputer& computer) {
 
 Status ParseRemoteRegistry(const Json& json, LabComputer& computer) {
   const auto bad = [] {
-    return Malformed("\"remote_registry\" must be {\"start\": \"auto\"|\"demand\"|\"disabled\", "
-                     "\"state\": \"running\"|\"stopped\", \"trigger\": true|false, "
-                     "\"start_error\": code}, every member optional");
+    return Malformed(
+        "\"remote_registry\" must be {\"start\": \"auto\"|\"demand\"|\"disabled\", "
+        "\"state\": \"running\"|\"stopped\", \"trigger\": true|false, "
+        "\"start_error\": code}, every member optional");
   };
   if (!json.is_object()) return bad();
   LabRegistryService service;

@@ -14,8 +14,7 @@ Status Win32Failure(int64_t code) {
       return Status::Failure(code, "The network path was not found.");
     case win32::kInvalidParameter:
       return Status::Failure(code, "The parameter is incorrect.");
-    case win32::kPipeBusy:
-      return Status::Failure(code, "All pipe instances are busy.");
+    case win32::kPipeBusy: return Status::Failure(code, "All pipe instances are busy.");
     case win32::kServiceRequestTimeout:
       return Status::Failure(
           code, "The service did not respond to the start or control request in a timely fashion.");

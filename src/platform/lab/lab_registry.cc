@@ -40,7 +40,8 @@ class LabRegistryKey final : public RegistryKey {
 
 class LabRemoteRegistry final : public RemoteRegistry {
  public:
-  LabRemoteRegistry(std::shared_ptr<const LabDirectory> lab, std::shared_ptr<LabServiceStates> states)
+  LabRemoteRegistry(std::shared_ptr<const LabDirectory> lab,
+                    std::shared_ptr<LabServiceStates> states)
       : lab_(std::move(lab)), states_(std::move(states)) {}
 
   Result<std::unique_ptr<RegistryKey>> Connect(const std::string& host, Hive hive) override {

@@ -87,7 +87,8 @@ class LabService final : public Service {
 
 class LabServiceManager final : public ServiceManager {
  public:
-  LabServiceManager(std::shared_ptr<const LabDirectory> lab, std::shared_ptr<LabServiceStates> states)
+  LabServiceManager(std::shared_ptr<const LabDirectory> lab,
+                    std::shared_ptr<LabServiceStates> states)
       : lab_(std::move(lab)), states_(std::move(states)) {}
 
   Result<std::unique_ptr<ServiceControlManager>> Open(const std::string& host) override {

@@ -23,10 +23,12 @@ class SvcctlServiceControlManager final : public ServiceControlManager {
   }
 
   Result<std::vector<std::string>> ListDisplayNames(uint32_t buffer_bytes) override {
-    Result<EnumServicesReply> reply = client_->EnumServices(handle_, std::min(buffer_bytes, kMaxBuffer));
+    Result<EnumServicesReply> reply =
+        client_->EnumServices(handle_, std::min(buffer_bytes, kMaxBuffer));
     if (!reply.ok()) return reply.status();
     if (reply->status != 0) {
-      return Status::Failure(reply->status, "EnumServicesStatusW: error " + std::to_string(reply->status));
+      return Status::Failure(reply->status,
+                             "EnumServicesStatusW: error " + std::to_string(reply->status));
     }
     return std::move(reply->display_names);
   }

@@ -17,9 +17,8 @@ svcctl::ChannelOpener SvcctlPipe(std::shared_ptr<SmbTargets> targets) {
 std::unique_ptr<ServiceManager> NewSmbServiceManager(std::shared_ptr<SmbTargets> targets) {
   // An independent manager gets sessions of its own: libsmbclient contexts
   // must not be shared between threads.
-  return svcctl::NewSvcctlServiceManager(SvcctlPipe(std::move(targets)), [] {
-    return SvcctlPipe(std::make_shared<SmbTargets>());
-  });
+  return svcctl::NewSvcctlServiceManager(SvcctlPipe(std::move(targets)),
+                                         [] { return SvcctlPipe(std::make_shared<SmbTargets>()); });
 }
 
 }  // namespace hostlore

@@ -73,7 +73,9 @@ class ScmrPeer {
     std::vector<std::string> args = {kPython, Tool("scmr_peer.py"), "--journal", journal_};
     args.insert(args.end(), options.begin(), options.end());
     const Lines first = Output(args, &pid_);
-    if (!first.empty() && first[0].rfind("listening ", 0) == 0) port_ = std::stoi(first[0].substr(10));
+    if (!first.empty() && first[0].rfind("listening ", 0) == 0) {
+      port_ = std::stoi(first[0].substr(10));
+    }
   }
   ~ScmrPeer() {
     ::kill(pid_, SIGTERM);
@@ -109,13 +111,16 @@ class ScmrPeer {
       ::connect(socket_.get(), reinterpret_cast<sockaddr*>(&to), sizeof to);
     }
     Status Write(std::string_view bytes) override {
-      return WriteAll(socket_.get(), bytes) == 0 ? Status::Ok() : Status::Failure(53, "send failed");
+      return WriteAll(socket_.get(), bytes) == 0 ? Status::Ok()
+                                                 : Status::Failure(53, "send failed");
     }
     Status Read(size_t count, std::string& out) override {
       out.assign(count, '\0');
       for (size_t done = 0; done < count;) {
         pollfd ready{socket_.get(), POLLIN, 0};
-        const ssize_t n = ::poll(&ready, 1, 5000) == 1 ? ::read(socket_.get(), out.data() + done, count - done) : -1;
+        const ssize_t n = ::poll(&ready, 1, 5000) == 1
+                              ? ::read(socket_.get(), out.data() + done, count - done)
+                              : -1;
         if (n <= 0) return Status::Failure(53, "no reply");
         done += static_cast<size_t>(n);
       }
@@ -134,11 +139,12 @@ class ScmrPeer {
 
 // The walk of tests/tools/scmr_peer/impacket_scenario.py, with our client.
 Lines OurScenario(ServiceManager& services) {
-  constexpr uint32_t kAll = svc::kQueryStatus | svc::kQueryConfig | svc::kChangeConfig |
-                            svc::kStart | svc::kStop;
+  constexpr uint32_t kAll =
+      svc::kQueryStatus | svc::kQueryConfig | svc::kChangeConfig | svc::kStart | svc::kStop;
   const auto code = [](const Status& s) { return std::to_string(s.number()); };
   Lines lines;
-  lines.push_back("open-missing " + code(services.OpenService("peer", "NoSuchService", kAll).status()));
+  lines.push_back("open-missing " +
+                  code(services.OpenService("peer", "NoSuchService", kAll).status()));
   Result<std::unique_ptr<Service>> opened = services.OpenService("peer", "RemoteRegistry", kAll);
   if (!opened.ok()) return {"open " + opened.status().description()};
   Service& s = *opened.value();
@@ -169,12 +175,12 @@ TEST_F(SvcctlPeerTest, OurClientAndImpacketsAreServedAlike) {
   ScmrPeer theirs(temp_, {});
   ASSERT_NE(ours.port(), 0);
   ASSERT_NE(theirs.port(), 0);
-  const Lines by_impacket = Output({kPython, Tool("impacket_scenario.py"),
-                                    std::to_string(theirs.port()), "RemoteRegistry"});
+  const Lines by_impacket = Output(
+      {kPython, Tool("impacket_scenario.py"), std::to_string(theirs.port()), "RemoteRegistry"});
   if (by_impacket.empty()) GTEST_SKIP() << "python3-impacket is missing";
-  const Lines expected = {"open-missing 1060", "state 1", "start-type 4", "start 1058", "change 0",
-                          "start 0",           "state 4", "start 1056",   "stop 0",     "stop 1062",
-                          "change 0",          "start-type 4"};
+  const Lines expected = {
+      "open-missing 1060", "state 1",    "start-type 4", "start 1058", "change 0", "start 0",
+      "state 4",           "start 1056", "stop 0",       "stop 1062",  "change 0", "start-type 4"};
   EXPECT_EQ(by_impacket, expected);
   EXPECT_EQ(OurScenario(*ours.Services()), expected);
   const Lines journal = {"RemoteRegistry start-type=demand", "RemoteRegistry started",
@@ -187,9 +193,11 @@ TEST_F(SvcctlPeerTest, OurClientAndImpacketsAreServedAlike) {
 // pipe of a Windows target does.
 class ServiceBoundRegistry final : public RemoteRegistry {
  public:
-  explicit ServiceBoundRegistry(std::unique_ptr<ServiceManager> services) : services_(std::move(services)) {}
+  explicit ServiceBoundRegistry(std::unique_ptr<ServiceManager> services)
+      : services_(std::move(services)) {}
   Result<std::unique_ptr<RegistryKey>> Connect(const std::string& host, Hive) override {
-    Result<std::unique_ptr<Service>> service = services_->OpenService(host, "RemoteRegistry", svc::kQueryStatus);
+    Result<std::unique_ptr<Service>> service =
+        services_->OpenService(host, "RemoteRegistry", svc::kQueryStatus);
     if (!service.ok() || service.value()->QueryState().value() != svc::kRunning) {
       return Status::Failure(1722, "opening pipe winreg: no such pipe");
     }
@@ -223,8 +231,8 @@ TEST_F(SvcctlPeerTest, AStartThatFailsOrNeverCompletesSaysWhy) {
     ScmrPeer peer(temp_, {"--start", "demand", "--start-error", "1069"});
     std::unique_ptr<ServiceManager> services = peer.Services();
     std::unique_ptr<RemoteRegistry> registry =
-        NewServiceStartingRegistry(std::make_unique<ServiceBoundRegistry>(peer.Services()), *services,
-                                   clock, std::make_shared<TargetChanges>(), {});
+        NewServiceStartingRegistry(std::make_unique<ServiceBoundRegistry>(peer.Services()),
+                                   *services, clock, std::make_shared<TargetChanges>(), {});
     EXPECT_EQ(registry->Connect("peer", Hive::kLocalMachine).status().description(),
               "RemoteRegistry could not be started: StartServiceW: error 1069");
   }

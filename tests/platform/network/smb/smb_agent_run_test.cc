@@ -1,7 +1,8 @@
 // A whole agent run against the Samba peer, WMI refused: the registry and
 // share method fills the inventory (every software view of a 64-bit
-// Windows, the hardware from the SMBIOS table and the processor keys), stored in SQLite and in PostgreSQL and
-// read back by column position; and a run whose peer dies mid-way.
+// Windows, the hardware from the SMBIOS table and the processor keys),
+// stored in SQLite and in PostgreSQL and read back by column position; and
+// a run whose peer dies mid-way.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -39,16 +40,25 @@ const char kRegistry[] =
     "[HKEY_USERS\\.DEFAULT\\Control Panel\\International]\n"
     "\"iCountry\"=\"49\"\n\n"
     // The views a 64-bit Windows adds: 32-bit and per-user programs.
-    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\AppW]\n"
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion"
+    "\\Uninstall\\AppW]\n"
     "\"DisplayName\"=\"Wow Tool\"\n"
     "\"UninstallString\"=\"C:\\\\wow\\\\un.exe\"\n\n"
-    "[HKEY_USERS\\S-1-5-21-1-2-3-1001\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\AppU]\n"
+    "[HKEY_USERS\\S-1-5-21-1-2-3-1001\\Software\\Microsoft\\Windows\\CurrentVersion"
+    "\\Uninstall\\AppU]\n"
     "\"DisplayName\"=\"User App\"\n"
     "\"UninstallString\"=\"C:\\\\user\\\\un.exe\"\n\n"
     // The firmware's SMBIOS table (3.2: BIOS, system, one processor) and
     // the processor keys.
     "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\mssmbios\\Data]\n"
-    "\"SMBiosData\"=hex:00,03,02,00,cc,00,00,00,00,18,00,00,01,02,00,f0,03,ff,00,00,00,00,00,00,00,00,01,0c,01,17,ff,ff,50,65,65,72,20,42,49,4f,53,20,43,6f,2e,00,50,31,2e,30,37,00,30,31,2f,30,32,2f,32,30,32,34,00,00,01,1b,01,00,01,02,00,03,00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,06,00,00,50,65,65,72,20,53,79,73,74,65,6d,73,00,50,65,65,72,20,42,6f,78,20,34,32,00,50,45,45,52,2d,53,4e,2d,30,30,34,32,00,00,04,30,04,00,01,03,c6,02,00,00,00,00,00,00,00,00,03,00,64,00,24,13,60,09,41,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,43,50,55,30,00,47,65,6e,75,69,6e,65,49,6e,74,65,6c,00,50,65,65,72,20,43,50,55,00,00,7f,04,ff,fe,00,00\n\n"
+    "\"SMBiosData\"=hex:00,03,02,00,cc,00,00,00,00,18,00,00,01,02,00,f0,03,ff,00,00,00,00,00,00,00,"
+    "00,01,0c,01,17,ff,ff,50,65,65,72,20,42,49,4f,53,20,43,6f,2e,00,50,31,2e,30,37,00,30,31,2f,30,"
+    "32,2f,32,30,32,34,00,00,01,1b,01,00,01,02,00,03,00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,"
+    "0f,06,00,00,50,65,65,72,20,53,79,73,74,65,6d,73,00,50,65,65,72,20,42,6f,78,20,34,32,00,50,45,"
+    "45,52,2d,53,4e,2d,30,30,34,32,00,00,04,30,04,00,01,03,c6,02,00,00,00,00,00,00,00,00,03,00,64,"
+    "00,24,13,60,09,41,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,43,50,"
+    "55,30,00,47,65,6e,75,69,6e,65,49,6e,74,65,6c,00,50,65,65,72,20,43,50,55,00,00,7f,04,ff,fe,00,"
+    "00\n\n"
     "[HKEY_LOCAL_MACHINE\\HARDWARE\\DESCRIPTION\\System\\CentralProcessor\\0]\n"
     "\"ProcessorNameString\"=\"  Peer CPU\"\n"
     "\"~MHz\"=dword:00000960\n\n"
@@ -146,8 +156,11 @@ class SmbAgentRunTest : public ::testing::Test {
     const std::vector<std::string> s = Row(server, SoftwareRowQuery("PEER42"), 2, why_not);
     ASSERT_EQ(s.size(), 2u) << why_not;
     EXPECT_EQ(s[1],
-              "Alpha Suite\xC2\xA7" "1.0\xC2\xA7" "C:\\Alpha\xC2\xA7\xC2\xA7\xC2\xA7^"
-              "Beta Tool\xC2\xA7" "2.5\xC2\xA7\xC2\xA7\xC2\xA7\xC2\xA7^"
+              "Alpha Suite\xC2\xA7"
+              "1.0\xC2\xA7"
+              "C:\\Alpha\xC2\xA7\xC2\xA7\xC2\xA7^"
+              "Beta Tool\xC2\xA7"
+              "2.5\xC2\xA7\xC2\xA7\xC2\xA7\xC2\xA7^"
               "User App\xC2\xA7\xC2\xA7\xC2\xA7\xC2\xA7\xC2\xA7^"
               "Wow Tool\xC2\xA7\xC2\xA7\xC2\xA7\xC2\xA7\xC2\xA7");
     const std::vector<std::string> v = Row(server, ServicesRowQuery("PEER42"), 2, why_not);
