@@ -144,7 +144,9 @@ class ServiceStartingRegistry final : public RemoteRegistry {
       if (!NoteStartTypeChange(host)) {
         return Status::Failure(win32::kServiceNotActive, found + "; the agent is ending");
       }
-      if (Status changed = service.ChangeStartType(svc::kDemandStart); !changed.ok()) {
+      const Status changed =
+          changes_->Send([&service] { return service.ChangeStartType(svc::kDemandStart); });
+      if (!changed.ok()) {
         if (Answered(changed)) changes_->ForgetStartTypeChange();
         return Status::Failure(
             changed.number(),
@@ -154,7 +156,7 @@ class ServiceStartingRegistry final : public RemoteRegistry {
     if (!NoteStart(host)) {
       return Status::Failure(win32::kServiceNotActive, found + "; the agent is ending");
     }
-    Status started = service.Start();
+    Status started = changes_->Send([&service] { return service.Start(); });
     if (!started.ok() && started.number() != win32::kServiceAlreadyRunning) {
       // A start that timed out on the target may still come up.
       if (Answered(started) && started.number() != win32::kServiceRequestTimeout) {

@@ -81,6 +81,10 @@ void TerminationWatch::EndRun(int signal_number) {
   const std::optional<RegistryServiceChange> change = changes_->Close();
   Status restored;
   if (change && services_) {
+    // A change request on its way lands first (a start that landed after
+    // the stop would leave the service running), for at most a third of
+    // the time.
+    changes_->AwaitRequests(std::chrono::steady_clock::now() + kTerminationBound / 3);
     // On a thread that may be abandoned: the process ends at the deadline
     // whatever the restore still waits for.
     auto outcome = std::make_shared<std::promise<Status>>();

@@ -5,9 +5,10 @@
 // The scan's thread may be blocked in a network or database call for
 // seconds, so it is not the one that reacts: a thread of the watch does,
 // while the scan's thread stays where it is. It closes the run's record of
-// target changes (the scan's thread then changes nothing more), puts back
-// what the record holds through a service manager of its own (a session of
-// its own on the network), logs the end, sends the "Complete" line and ends
+// target changes (the scan's thread then changes nothing more), lets a
+// change request already on its way land (for at most a third of the
+// bound), puts back what the record holds through a service manager of its
+// own (a session of its own on the network), logs the end, sends the "Complete" line and ends
 // the process with exit status 1 — within kTerminationBound of the signal,
 // whatever the restore is waiting for; a restore that did not finish by then
 // is logged as leaving the target changed.

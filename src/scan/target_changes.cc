@@ -31,6 +31,25 @@ void TargetChanges::ForgetStart() {
   if (change_) change_->started = false;
 }
 
+Status TargetChanges::Send(const std::function<Status()>& request) {
+  {
+    const std::lock_guard lock(mutex_);
+    ++in_flight_;
+  }
+  Status answer = request();
+  {
+    const std::lock_guard lock(mutex_);
+    --in_flight_;
+  }
+  landed_.notify_all();
+  return answer;
+}
+
+bool TargetChanges::AwaitRequests(std::chrono::steady_clock::time_point deadline) {
+  std::unique_lock lock(mutex_);
+  return landed_.wait_until(lock, deadline, [this] { return in_flight_ == 0; });
+}
+
 bool TargetChanges::closed() const {
   const std::lock_guard lock(mutex_);
   return closed_;

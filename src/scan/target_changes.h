@@ -4,15 +4,22 @@
 //
 // The scan's thread records a change just before it sends the request that
 // makes it, so that a run ended while the request is on its way still puts
-// it back (putting back what did not change is harmless). The thread that
-// ends the run on a termination signal closes the record at the same time:
-// from then on nothing new may be changed. Safe to use from both threads.
+// it back (putting back what did not change is harmless), and sends the
+// request through Send, so that the thread that ends the run on a
+// termination signal can let it land before putting things back. That
+// thread closes the record: from then on nothing new may be changed. Safe
+// to use from both threads.
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
+
+#include "platform/status.h"
 
 namespace hostlore {
 
@@ -34,6 +41,12 @@ class TargetChanges {
   void ForgetStartTypeChange();
   void ForgetStart();
 
+  // Sends a change request, known to be on its way until it returns.
+  Status Send(const std::function<Status()>& request);
+  // Waits until no change request is on its way, or until `deadline`;
+  // false when one still is.
+  bool AwaitRequests(std::chrono::steady_clock::time_point deadline);
+
   bool closed() const;
   // Closes the record and returns what is still to be put back (nothing
   // once a restore has been made).
@@ -43,6 +56,8 @@ class TargetChanges {
 
  private:
   mutable std::mutex mutex_;
+  std::condition_variable landed_;
+  int in_flight_ = 0;
   std::optional<RegistryServiceChange> change_;
   bool closed_ = false;
   bool restored_ = false;
