@@ -72,11 +72,19 @@ class ServiceStartingRegistry final : public RemoteRegistry {
   // Record a change about to be made, when the run is to put it back.
   // False: the run is ending and must change nothing more.
   bool NoteStart(const std::string& host) {
-    return restoring() ? changes_->RecordStart(host) : !changes_->closed();
+    if (!restoring()) return !changes_->closed();
+    KeepRestoreServices();
+    return changes_->RecordStart(host);
   }
   bool NoteStartTypeChange(const std::string& host) {
-    return restoring() ? changes_->RecordStartTypeChange(host, svc::kDisabled, svc::kDemandStart)
-                       : !changes_->closed();
+    if (!restoring()) return !changes_->closed();
+    KeepRestoreServices();
+    return changes_->RecordStartTypeChange(host, svc::kDisabled, svc::kDemandStart);
+  }
+  // What a termination signal's thread will restore through, made now that
+  // the machine has been reached.
+  void KeepRestoreServices() {
+    if (!changes_->RestoreServices()) changes_->KeepRestoreServices(services_.Independent());
   }
   bool restoring() const { return setting_.policy == RegistryServicePolicy::kRestore; }
 
@@ -91,10 +99,8 @@ class ServiceStartingRegistry final : public RemoteRegistry {
     if (!service.ok()) {
       // A service that starts on its pipe's first open needs no one's leave.
       if (first.number() == win32::kPipeBusy) return WaitForPipe(host, hive, first);
-      if (service.status().number() == win32::kAccessDenied) {
-        return Explained(first,
-                         "RemoteRegistry cannot be started: " + service.status().description());
-      }
+      // Nothing is known of the service: the connection's own failure says
+      // what there is to say.
       return first;
     }
     Result<uint32_t> state = service.value()->QueryState();

@@ -46,7 +46,6 @@ TerminationWatch::TerminationWatch(ScanState& state)
       progress_window_(state.ProgressWindow),
       target_(state.TargetName),
       changes_(state.Changes) {
-  if (state.platform.services) services_ = state.platform.services->Independent();
   const sigset_t set = TerminationSignals();
   signals_ = UniqueFd(::signalfd(-1, &set, SFD_CLOEXEC));
   stop_ = UniqueFd(::eventfd(0, EFD_CLOEXEC));
@@ -80,7 +79,8 @@ void TerminationWatch::EndRun(int signal_number) {
   // From here on the scan's thread changes nothing more on the target.
   const std::optional<RegistryServiceChange> change = changes_->Close();
   Status restored;
-  if (change && services_) {
+  const std::shared_ptr<ServiceManager> services = changes_->RestoreServices();
+  if (change && services) {
     // A change request on its way lands first (a start that landed after
     // the stop would leave the service running), for at most a third of
     // the time.
@@ -89,7 +89,7 @@ void TerminationWatch::EndRun(int signal_number) {
     // whatever the restore still waits for.
     auto outcome = std::make_shared<std::promise<Status>>();
     std::future<Status> done = outcome->get_future();
-    std::thread([services = services_, change = *change, outcome] {
+    std::thread([services, change = *change, outcome] {
       const std::unique_ptr<Clock> clock = NewSystemClock();
       outcome->set_value(RestoreRegistryService(*services, *clock, change));
     }).detach();

@@ -25,7 +25,6 @@
 namespace hostlore {
 
 struct ScanState;
-class ServiceManager;
 
 inline constexpr std::chrono::milliseconds kTerminationBound{1500};
 
@@ -38,7 +37,8 @@ class TerminationWatch {
  public:
   // Starts watching. Takes from `state` now what its thread will need:
   // TempDir, CallerIndex, ProgressWindow, the target as the command line
-  // names it, the change record and a service manager of its own.
+  // names it, and the change record (which holds the service manager of its
+  // own that the restore uses).
   explicit TerminationWatch(ScanState& state);
   TerminationWatch(const TerminationWatch&) = delete;
   TerminationWatch& operator=(const TerminationWatch&) = delete;
@@ -55,7 +55,6 @@ class TerminationWatch {
   int32_t progress_window_;
   std::string target_;
   std::shared_ptr<TargetChanges> changes_;
-  std::shared_ptr<ServiceManager> services_;
   UniqueFd signals_;
   UniqueFd stop_;
   std::thread thread_;

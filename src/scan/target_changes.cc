@@ -50,6 +50,16 @@ bool TargetChanges::AwaitRequests(std::chrono::steady_clock::time_point deadline
   return landed_.wait_until(lock, deadline, [this] { return in_flight_ == 0; });
 }
 
+void TargetChanges::KeepRestoreServices(std::shared_ptr<ServiceManager> services) {
+  const std::lock_guard lock(mutex_);
+  if (!restore_services_) restore_services_ = std::move(services);
+}
+
+std::shared_ptr<ServiceManager> TargetChanges::RestoreServices() const {
+  const std::lock_guard lock(mutex_);
+  return restore_services_;
+}
+
 bool TargetChanges::closed() const {
   const std::lock_guard lock(mutex_);
   return closed_;

@@ -19,6 +19,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/services/service_manager.h"
 #include "platform/status.h"
 
 namespace hostlore {
@@ -47,6 +48,11 @@ class TargetChanges {
   // false when one still is.
   bool AwaitRequests(std::chrono::steady_clock::time_point deadline);
 
+  // The service manager a restore on another thread uses: connections of
+  // its own, made by the scan's thread when it records its first change.
+  void KeepRestoreServices(std::shared_ptr<ServiceManager> services);
+  std::shared_ptr<ServiceManager> RestoreServices() const;
+
   bool closed() const;
   // Closes the record and returns what is still to be put back (nothing
   // once a restore has been made).
@@ -59,6 +65,7 @@ class TargetChanges {
   std::condition_variable landed_;
   int in_flight_ = 0;
   std::optional<RegistryServiceChange> change_;
+  std::shared_ptr<ServiceManager> restore_services_;
   bool closed_ = false;
   bool restored_ = false;
 };

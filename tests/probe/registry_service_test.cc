@@ -149,7 +149,8 @@ TEST_F(RegistryServiceTest, ARefusedStartSaysWhyAndChangesNothing) {
   EXPECT_EQ(Reason(), "RemoteRegistry could not be started: System error 1069.");
   RestoreRemoteRegistry(*state_);
   EXPECT_TRUE(Journal().empty());
-  EXPECT_EQ(Log().size(), 1u) << "the access check's line only";
+  EXPECT_EQ(Log(), (Lines{"Insufficient access or error accessing PC ,PC042:RemoteRegistry could "
+                          "not be started: System error 1069."}));
 }
 
 TEST_F(RegistryServiceTest, AStartThatNeverCompletesIsBoundedAndStillPutBack) {
@@ -162,6 +163,8 @@ TEST_F(RegistryServiceTest, AStartThatNeverCompletesIsBoundedAndStillPutBack) {
   FixedClock* clock = static_cast<FixedClock*>(state_->platform.clock.get());
   EXPECT_TRUE(EndsRun(CheckAccess));
   EXPECT_EQ(Reason(), "RemoteRegistry did not start within 10 s (still starting)");
+  EXPECT_EQ(Log(), (Lines{"Insufficient access or error accessing PC ,PC042:RemoteRegistry did not "
+                          "start within 10 s (still starting)"}));
   EXPECT_GE(clock->slept(), kStartWait);
   EXPECT_LE(clock->slept(), kStartWait + kPollEvery);
 

@@ -103,7 +103,9 @@ class ServiceManager {
                                                        uint32_t access) = 0;
 
   // A service manager of the same machines with connections of its own, so
-  // that another thread may use it while this one waits on the network.
+  // that another thread may use it while this one waits on the network. It
+  // authenticates as this one would now (call it once the machine has been
+  // reached).
   virtual std::unique_ptr<ServiceManager> Independent() = 0;
 };
 

@@ -15,10 +15,11 @@ svcctl::ChannelOpener SvcctlPipe(std::shared_ptr<SmbTargets> targets) {
 }  // namespace
 
 std::unique_ptr<ServiceManager> NewSmbServiceManager(std::shared_ptr<SmbTargets> targets) {
-  // An independent manager gets sessions of its own: libsmbclient contexts
-  // must not be shared between threads.
-  return svcctl::NewSvcctlServiceManager(SvcctlPipe(std::move(targets)),
-                                         [] { return SvcctlPipe(std::make_shared<SmbTargets>()); });
+  // An independent manager gets sessions of its own (libsmbclient contexts
+  // must not be shared between threads), and the host names known when it
+  // is made.
+  return svcctl::NewSvcctlServiceManager(SvcctlPipe(targets),
+                                         [targets] { return SvcctlPipe(targets->Another()); });
 }
 
 }  // namespace hostlore

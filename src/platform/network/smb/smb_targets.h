@@ -31,6 +31,12 @@ class SmbTargets {
   // The failure that took `host`'s session down, if it went down.
   Status Lost(const std::string& host) const;
 
+  // Sessions of their own, for another thread, authenticating by the names
+  // known now (a copy: the names are not shared between threads).
+  std::shared_ptr<SmbTargets> Another() const {
+    return std::make_shared<SmbTargets>(std::make_shared<TargetNames>(*names_));
+  }
+
  private:
   std::shared_ptr<TargetNames> names_;
   std::optional<Result<NetworkCredentials>> credentials_;
