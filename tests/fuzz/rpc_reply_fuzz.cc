@@ -10,6 +10,7 @@
 #include "platform/network/rpc/dcerpc_pdu.h"
 #include "platform/network/rpc/rpc_channel.h"
 #include "platform/network/rpc/svcctl_client.h"
+#include "platform/network/rpc/svcctl_service_messages.h"
 #include "platform/network/rpc/winreg_client.h"
 #include "platform/network/rpc/winreg_multiple_values.h"
 
@@ -73,5 +74,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (auto services = svcctl::DecodeEnumServices(rest); services.ok()) {
     Require(services->display_names.size() <= rest.size() / svcctl::kRecordBytes);
   }
+  (void)svcctl::DecodeServiceStatus(rest, "QueryServiceStatus");
+  (void)svcctl::DecodeStartType(rest);
+  (void)svcctl::DecodeChangeServiceConfig(rest);
+  (void)svcctl::DecodeStatus(rest, "StartServiceW");
   return 0;
 }
