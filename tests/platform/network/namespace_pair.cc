@@ -98,12 +98,20 @@ NamespacePair::~NamespacePair() {
 }
 
 bool NamespacePair::InClient(const std::function<void()>& work) const {
-  return InClientWithBinds({}, work);
+  return InNamespace(client_, {}, work);
 }
 
 bool NamespacePair::InClientWithBinds(const std::vector<std::pair<std::string, std::string>>& binds,
                                       const std::function<void()>& work) const {
-  const int fd = ::open(("/run/netns/" + client_).c_str(), O_RDONLY | O_CLOEXEC);
+  return InNamespace(client_, binds, work);
+}
+
+bool NamespacePair::InPeer(const std::function<void()>& work) const { return InNamespace(peer_, {}, work); }
+
+bool NamespacePair::InNamespace(const std::string& name,
+                                const std::vector<std::pair<std::string, std::string>>& binds,
+                                const std::function<void()>& work) {
+  const int fd = ::open(("/run/netns/" + name).c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
   bool entered = false;
   std::thread inside([&] {
@@ -130,6 +138,17 @@ bool NamespacePair::LeavesThroughOwnVeth(const Ipv4Address& address) const {
     return false;
   }
   return route.find(std::string(" dev ") + kClientVeth + " ") != std::string::npos;
+}
+
+bool NamespacePair::AllLeaveThroughOwnVeth(const std::vector<Ipv4Address>& addresses) const {
+  std::string lines;
+  for (const Ipv4Address& address : addresses) lines += "route get " + FormatDottedAddress(address) + "\\n";
+  std::string routes;
+  if (!CaptureOutput("printf '" + lines + "' | ip -n " + client_ + " -batch -", routes)) return false;
+  size_t through_own = 0;
+  const std::string own = std::string(" dev ") + kClientVeth + " ";
+  for (size_t at = 0; (at = routes.find(own, at)) != std::string::npos; at += own.size()) ++through_own;
+  return through_own == addresses.size();
 }
 
 bool NamespacePair::HasNoRouteTo(const Ipv4Address& address) const {

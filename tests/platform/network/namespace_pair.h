@@ -56,21 +56,29 @@ class NamespacePair {
   // the test says, the machine's own files untouched.
   bool InClientWithBinds(const std::vector<std::pair<std::string, std::string>>& binds,
                          const std::function<void()>& work) const;
+  // The same in the peer namespace.
+  bool InPeer(const std::function<void()>& work) const;
 
   // True when `ip route get` in the client sends `address` through the
   // client's own veth, i.e. an echo to it stays inside our namespaces.
   bool LeavesThroughOwnVeth(const Ipv4Address& address) const;
+  // The same for every one of `addresses`, asked of one `ip` process.
+  bool AllLeaveThroughOwnVeth(const std::vector<Ipv4Address>& addresses) const;
   // True when the client has no route at all to `address`.
   bool HasNoRouteTo(const Ipv4Address& address) const;
   // True when the client has a default route (it has none unless someone
   // added one): without it, nothing outside 10.213.0.0/16 can be reached.
   bool HasDefaultRoute() const;
 
-  // The name of the peer namespace, for `ip netns exec` of a server there.
+  // The names of the namespaces, for `ip netns exec` of a program there.
+  const std::string& client_namespace() const { return client_; }
   const std::string& peer_namespace() const { return peer_; }
 
  private:
   bool SetUp(std::string& why_not);
+  static bool InNamespace(const std::string& name,
+                          const std::vector<std::pair<std::string, std::string>>& binds,
+                          const std::function<void()>& work);
 
   std::string client_;
   std::string peer_;

@@ -131,6 +131,22 @@ std::optional<EchoReply> ParseIpv4Datagram(std::span<const uint8_t> datagram,
   return ParseIcmpMessage(icmp, ReadAddress(datagram, 12), match);
 }
 
+std::optional<uint16_t> AnsweredSequence(std::span<const uint8_t> message) {
+  if (message.size() < kIcmpHeaderSize) return std::nullopt;
+  if (message[0] == kIcmpEchoReply) return ReadBigEndian16(message, 6);
+  if (!IcmpErrorStatus(message[0], message[1])) return std::nullopt;
+  const std::span<const uint8_t> quoted = message.subspan(kIcmpHeaderSize);
+  const size_t header = Ipv4HeaderLength(quoted);
+  if (header == 0 || quoted.size() < header + kIcmpHeaderSize) return std::nullopt;
+  return ReadBigEndian16(quoted, header + 6);
+}
+
+std::optional<uint16_t> AnsweredSequenceInDatagram(std::span<const uint8_t> datagram) {
+  const size_t header = Ipv4HeaderLength(datagram);
+  if (header == 0 || datagram[9] != kProtocolIcmp) return std::nullopt;
+  return AnsweredSequence(datagram.subspan(header));
+}
+
 std::optional<EchoReply> MatchQueuedError(const QueuedIcmpError& error,
                                           std::span<const uint8_t> original,
                                           const EchoMatch& match) {

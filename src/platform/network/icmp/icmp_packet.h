@@ -71,6 +71,15 @@ std::optional<EchoReply> ParseIcmpMessage(std::span<const uint8_t> message,
 std::optional<EchoReply> ParseIpv4Datagram(std::span<const uint8_t> datagram,
                                            const EchoMatch& match);
 
+// The sequence number of the echo request that `message` (an ICMP message
+// without IP header) can be the answer to: an echo reply's own, or that of
+// the request an ICMP error quotes. nullopt for anything else. Only a hint
+// for finding the request among many in flight: ParseIcmpMessage decides.
+std::optional<uint16_t> AnsweredSequence(std::span<const uint8_t> message);
+
+// The same for a whole IPv4 datagram as a raw ICMP socket receives it.
+std::optional<uint16_t> AnsweredSequenceInDatagram(std::span<const uint8_t> datagram);
+
 // An ICMP error that the kernel queued on an ICMP datagram socket (IP_RECVERR).
 struct QueuedIcmpError {
   uint8_t type = 0;

@@ -15,9 +15,6 @@
 #include <utility>
 #include <vector>
 
-#include "platform/network/icmp/icmp_packet.h"
-#include "util/unique_fd.h"
-
 namespace hostlore {
 namespace {
 
@@ -43,129 +40,69 @@ Ipv4Address FromSocketAddress(const sockaddr_in& socket_address) {
   return address;
 }
 
+// The extended error is followed by the offender's address (SO_EE_OFFENDER).
+std::optional<QueuedIcmpError> ReadExtendedError(const cmsghdr& c, const sockaddr_in& destination) {
+  if (c.cmsg_len < CMSG_LEN(sizeof(sock_extended_err) + sizeof(sockaddr_in))) return std::nullopt;
+  sock_extended_err extended;
+  std::memcpy(&extended, CMSG_DATA(&c), sizeof extended);
+  if (extended.ee_origin != SO_EE_ORIGIN_ICMP) return std::nullopt;
+  sockaddr_in offender;
+  std::memcpy(&offender, CMSG_DATA(&c) + sizeof extended, sizeof offender);
+  return QueuedIcmpError{.type = extended.ee_type,
+                         .code = extended.ee_code,
+                         .offender = FromSocketAddress(offender),
+                         .destination = FromSocketAddress(destination)};
+}
+
 class IcmpSocketHandle final : public IcmpHandle {
  public:
-  IcmpSocketHandle(UniqueFd fd, IcmpSocketKind kind, uint16_t identifier)
-      : fd_(std::move(fd)), kind_(kind), identifier_(identifier), buffer_(kReceiveBufferSize) {}
+  explicit IcmpSocketHandle(IcmpSocket socket)
+      : socket_(std::move(socket)), buffer_(kReceiveBufferSize) {}
 
   EchoReply SendEcho(const Ipv4Address& destination, const EchoRequest& request) override {
     // 0.0.0.0 stands for this host on Linux: an echo there would answer for
     // a target that does not exist.
     if (destination == Ipv4Address{}) return {};
     const SteadyClock::time_point deadline = SteadyClock::now() + request.timeout;
-    const EchoMatch match{destination, identifier_, next_sequence_++};
-    if (!Send(match, request)) return {};
+    const EchoMatch match{destination, socket_.identifier, next_sequence_++};
+    if (SendEchoRequest(socket_, match, request) != 0) return {};
     return AwaitAnswer(match, deadline);
   }
 
  private:
-  bool Send(const EchoMatch& match, const EchoRequest& request) {
-    const int ttl = request.ttl;
-    if (::setsockopt(fd_.get(), IPPROTO_IP, IP_TTL, &ttl, sizeof ttl) != 0) return false;
-    // On a datagram socket the kernel replaces the identifier and checksum.
-    const std::vector<uint8_t> message =
-        BuildEchoRequest(match.identifier, match.sequence, request.data);
-    const sockaddr_in to = ToSocketAddress(match.destination);
-    ssize_t sent;
-    do {
-      sent = ::sendto(fd_.get(), message.data(), message.size(), 0,
-                      reinterpret_cast<const sockaddr*>(&to), sizeof to);
-    } while (sent < 0 && errno == EINTR);
-    return sent == static_cast<ssize_t>(message.size());
-  }
-
   EchoReply AwaitAnswer(const EchoMatch& match, SteadyClock::time_point deadline) {
     for (;;) {
       const SteadyClock::time_point now = SteadyClock::now();
       if (now >= deadline) return {};
       const auto wait = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
-      pollfd ready{.fd = fd_.get(), .events = POLLIN, .revents = 0};
+      pollfd ready{.fd = socket_.fd.get(), .events = POLLIN, .revents = 0};
       const int count = ::poll(&ready, 1, static_cast<int>(wait.count()));
       if (count < 0 && errno != EINTR) return {};
       if (count <= 0) continue;
+      // A raw socket receives the errors themselves as messages; only a
+      // datagram socket queues them.
       if (ready.revents & POLLERR) {
-        if (std::optional<EchoReply> reply = ReadQueuedErrors(match)) return *reply;
+        const std::optional<EchoReply> reply = ReadAnswer(match, true);
+        ClearPendingError(socket_);
+        if (reply) return *reply;
       }
       if (ready.revents & POLLIN) {
-        if (std::optional<EchoReply> reply = ReadReceived(match)) return *reply;
+        if (std::optional<EchoReply> reply = ReadAnswer(match, false)) return *reply;
       }
       if (ready.revents & POLLNVAL) return {};
     }
   }
 
-  std::optional<EchoReply> ReadReceived(const EchoMatch& match) {
+  std::optional<EchoReply> ReadAnswer(const EchoMatch& match, bool error_queue) {
     for (int i = 0; i < kMaxReadsPerWake; ++i) {
-      sockaddr_in from{};
-      socklen_t from_size = sizeof from;
-      const ssize_t size = ::recvfrom(fd_.get(), buffer_.data(), buffer_.size(), MSG_DONTWAIT,
-                                      reinterpret_cast<sockaddr*>(&from), &from_size);
-      if (size < 0) {
-        if (errno == EAGAIN || errno == EWOULDBLOCK) return std::nullopt;
-        continue;  // a pending socket error, now consumed
-      }
-      const std::span<const uint8_t> received(buffer_.data(), static_cast<size_t>(size));
-      const std::optional<EchoReply> reply =
-          kind_ == IcmpSocketKind::kRaw
-              ? ParseIpv4Datagram(received, match)
-              : ParseIcmpMessage(received, FromSocketAddress(from), match);
-      if (reply) return reply;
+      const std::optional<IcmpArrival> arrival = ReceiveIcmp(socket_, buffer_, error_queue);
+      if (!arrival) return std::nullopt;
+      if (std::optional<EchoReply> reply = ReplyTo(socket_, *arrival, match)) return reply;
     }
     return std::nullopt;
   }
 
-  // ICMP errors about what a datagram socket sent (IP_RECVERR). A raw socket
-  // receives the errors themselves as messages; its error queue stays empty.
-  std::optional<EchoReply> ReadQueuedErrors(const EchoMatch& match) {
-    std::optional<EchoReply> answer;
-    for (int i = 0; i < kMaxReadsPerWake && !answer; ++i) {
-      sockaddr_in destination{};
-      alignas(cmsghdr) char control[256];
-      iovec data{.iov_base = buffer_.data(), .iov_len = buffer_.size()};
-      msghdr message{};
-      message.msg_name = &destination;
-      message.msg_namelen = sizeof destination;
-      message.msg_iov = &data;
-      message.msg_iovlen = 1;
-      message.msg_control = control;
-      message.msg_controllen = sizeof control;
-      const ssize_t size = ::recvmsg(fd_.get(), &message, MSG_ERRQUEUE | MSG_DONTWAIT);
-      if (size < 0) break;
-      const std::span<const uint8_t> original(buffer_.data(), static_cast<size_t>(size));
-      for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr && !answer;
-           c = CMSG_NXTHDR(&message, c)) {
-        if (c->cmsg_level != IPPROTO_IP || c->cmsg_type != IP_RECVERR) continue;
-        std::optional<QueuedIcmpError> error = ReadExtendedError(*c, destination);
-        if (error) answer = MatchQueuedError(*error, original, match);
-      }
-    }
-    // The error also sits in the socket's pending error; clear it so that
-    // poll does not report it again.
-    int pending = 0;
-    socklen_t pending_size = sizeof pending;
-    ::getsockopt(fd_.get(), SOL_SOCKET, SO_ERROR, &pending, &pending_size);
-    return answer;
-  }
-
-  // The extended error is followed by the offender's address (SO_EE_OFFENDER).
-  static std::optional<QueuedIcmpError> ReadExtendedError(const cmsghdr& c,
-                                                          const sockaddr_in& destination) {
-    if (c.cmsg_len < CMSG_LEN(sizeof(sock_extended_err) + sizeof(sockaddr_in))) {
-      return std::nullopt;
-    }
-    sock_extended_err extended;
-    std::memcpy(&extended, CMSG_DATA(&c), sizeof extended);
-    if (extended.ee_origin != SO_EE_ORIGIN_ICMP) return std::nullopt;
-    sockaddr_in offender;
-    std::memcpy(&offender, CMSG_DATA(&c) + sizeof extended, sizeof offender);
-    return QueuedIcmpError{.type = extended.ee_type,
-                           .code = extended.ee_code,
-                           .offender = FromSocketAddress(offender),
-                           .destination = FromSocketAddress(destination)};
-  }
-
-  UniqueFd fd_;
-  IcmpSocketKind kind_;
-  uint16_t identifier_;
+  IcmpSocket socket_;
   uint16_t next_sequence_ = 1;
   std::vector<uint8_t> buffer_;
 };
@@ -200,20 +137,17 @@ uint16_t RandomIdentifier() {
 
 }  // namespace
 
-Result<std::unique_ptr<IcmpHandle>> OpenIcmpHandle(IcmpSocketKind kind) {
+Result<IcmpSocket> OpenIcmpSocket(IcmpSocketKind kind) {
   const int type = kind == IcmpSocketKind::kDatagram ? SOCK_DGRAM : SOCK_RAW;
-  UniqueFd fd(::socket(AF_INET, type | SOCK_CLOEXEC, IPPROTO_ICMP));
-  if (fd.get() < 0) return SocketFailure(errno);
-
-  uint16_t identifier;
+  IcmpSocket opened{UniqueFd(::socket(AF_INET, type | SOCK_CLOEXEC, IPPROTO_ICMP)), kind, 0};
+  const int fd = opened.fd.get();
+  if (fd < 0) return SocketFailure(errno);
   if (kind == IcmpSocketKind::kDatagram) {
     const int on = 1;
-    if (::setsockopt(fd.get(), IPPROTO_IP, IP_RECVERR, &on, sizeof on) != 0) {
-      return SocketFailure(errno);
-    }
-    std::optional<uint16_t> bound = BindDatagramIdentifier(fd.get());
+    if (::setsockopt(fd, IPPROTO_IP, IP_RECVERR, &on, sizeof on) != 0) return SocketFailure(errno);
+    std::optional<uint16_t> bound = BindDatagramIdentifier(fd);
     if (!bound) return SocketFailure(errno);
-    identifier = *bound;
+    opened.identifier = *bound;
   } else {
     // Only echo replies and the errors that can concern a request get
     // through; other processes' requests, redirects etc. stay out.
@@ -221,11 +155,97 @@ Result<std::unique_ptr<IcmpHandle>> OpenIcmpHandle(IcmpSocketKind kind) {
                                  (1u << kIcmpSourceQuench) | (1u << kIcmpTimeExceeded) |
                                  (1u << kIcmpParameterProblem))};
     // Without the filter the parser still sorts everything out.
-    ::setsockopt(fd.get(), SOL_RAW, ICMP_FILTER, &filter, sizeof filter);
-    identifier = RandomIdentifier();
+    ::setsockopt(fd, SOL_RAW, ICMP_FILTER, &filter, sizeof filter);
+    opened.identifier = RandomIdentifier();
   }
-  return std::unique_ptr<IcmpHandle>(
-      std::make_unique<IcmpSocketHandle>(std::move(fd), kind, identifier));
+  return opened;
+}
+
+int SendEchoRequest(const IcmpSocket& socket, const EchoMatch& match, const EchoRequest& request) {
+  const int ttl = request.ttl;
+  if (::setsockopt(socket.fd.get(), IPPROTO_IP, IP_TTL, &ttl, sizeof ttl) != 0) return errno;
+  // On a datagram socket the kernel replaces the identifier and checksum.
+  const std::vector<uint8_t> message = BuildEchoRequest(match.identifier, match.sequence, request.data);
+  const sockaddr_in to = ToSocketAddress(match.destination);
+  ssize_t sent;
+  do {
+    sent = ::sendto(socket.fd.get(), message.data(), message.size(), 0,
+                    reinterpret_cast<const sockaddr*>(&to), sizeof to);
+  } while (sent < 0 && errno == EINTR);
+  if (sent < 0) return errno;
+  return sent == static_cast<ssize_t>(message.size()) ? 0 : EMSGSIZE;
+}
+
+std::optional<IcmpArrival> ReceiveIcmp(const IcmpSocket& socket, std::vector<uint8_t>& buffer,
+                                       bool error_queue) {
+  if (buffer.size() < kReceiveBufferSize) buffer.resize(kReceiveBufferSize);
+  // A read can also return a pending socket error, which it consumes: the
+  // next read then finds the message behind it.
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    sockaddr_in from{};
+    alignas(cmsghdr) char control[512];
+    iovec data{.iov_base = buffer.data(), .iov_len = buffer.size()};
+    msghdr message{};
+    message.msg_name = &from;
+    message.msg_namelen = sizeof from;
+    message.msg_iov = &data;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    const ssize_t size =
+        ::recvmsg(socket.fd.get(), &message, MSG_DONTWAIT | (error_queue ? MSG_ERRQUEUE : 0));
+    if (size < 0) {
+      if (errno == EAGAIN || errno == EWOULDBLOCK || error_queue) return std::nullopt;
+      continue;
+    }
+    IcmpArrival arrival;
+    arrival.queued_error = error_queue;
+    arrival.bytes = std::span<const uint8_t>(buffer.data(), static_cast<size_t>(size));
+    arrival.source = FromSocketAddress(from);
+    for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
+      if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS &&
+          c->cmsg_len >= CMSG_LEN(sizeof(timespec))) {
+        timespec at;
+        std::memcpy(&at, CMSG_DATA(c), sizeof at);
+        arrival.received = at;
+      } else if (error_queue && c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_RECVERR) {
+        // An error of local origin (a failed send) keeps type 0, which
+        // matches no request.
+        if (std::optional<QueuedIcmpError> error = ReadExtendedError(*c, from)) arrival.error = *error;
+      }
+    }
+    return arrival;
+  }
+  return std::nullopt;
+}
+
+std::optional<uint16_t> AnsweredSequence(const IcmpSocket& socket, const IcmpArrival& arrival) {
+  if (arrival.queued_error) {
+    // The quoted request starts with its ICMP header.
+    if (arrival.bytes.size() < 8 || arrival.bytes[0] != kIcmpEchoRequest) return std::nullopt;
+    return static_cast<uint16_t>((arrival.bytes[6] << 8) | arrival.bytes[7]);
+  }
+  return socket.kind == IcmpSocketKind::kRaw ? AnsweredSequenceInDatagram(arrival.bytes)
+                                             : AnsweredSequence(arrival.bytes);
+}
+
+std::optional<EchoReply> ReplyTo(const IcmpSocket& socket, const IcmpArrival& arrival,
+                                 const EchoMatch& match) {
+  if (arrival.queued_error) return MatchQueuedError(arrival.error, arrival.bytes, match);
+  return socket.kind == IcmpSocketKind::kRaw ? ParseIpv4Datagram(arrival.bytes, match)
+                                             : ParseIcmpMessage(arrival.bytes, arrival.source, match);
+}
+
+void ClearPendingError(const IcmpSocket& socket) {
+  int pending = 0;
+  socklen_t pending_size = sizeof pending;
+  ::getsockopt(socket.fd.get(), SOL_SOCKET, SO_ERROR, &pending, &pending_size);
+}
+
+Result<std::unique_ptr<IcmpHandle>> OpenIcmpHandle(IcmpSocketKind kind) {
+  Result<IcmpSocket> socket = OpenIcmpSocket(kind);
+  if (!socket.ok()) return socket.status();
+  return std::unique_ptr<IcmpHandle>(std::make_unique<IcmpSocketHandle>(std::move(socket).value()));
 }
 
 }  // namespace hostlore

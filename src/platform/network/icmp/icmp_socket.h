@@ -1,10 +1,18 @@
-// ICMP endpoints on Linux sockets.
+// ICMP sockets on Linux: opening one, sending an echo request on it, and
+// taking what arrives. The agent's one echo at a time (OpenIcmpHandle) and
+// the sweep's many (icmp_sweep.h) are both built on these.
 #pragma once
 
+#include <ctime>
 #include <memory>
+#include <optional>
+#include <span>
+#include <vector>
 
 #include "platform/echo/echo.h"
+#include "platform/network/icmp/icmp_packet.h"
 #include "platform/status.h"
+#include "util/unique_fd.h"
 
 namespace hostlore {
 
@@ -18,10 +26,61 @@ enum class IcmpSocketKind {
   kRaw,
 };
 
-// Opens an ICMP endpoint of `kind`; the socket is closed with the handle.
-// The handle's SendEcho may be called from any thread, one call at a time.
+// An open ICMP socket and the identifier that its echo requests carry.
+struct IcmpSocket {
+  UniqueFd fd;
+  IcmpSocketKind kind = IcmpSocketKind::kDatagram;
+  uint16_t identifier = 0;
+};
+
+// Opens a socket of `kind`: a datagram socket is bound (which gives it its
+// identifier) and queues ICMP errors (IP_RECVERR); a raw socket lets only
+// echo replies and the errors that can concern a request through.
 // Failure: the kernel refuses the socket; the number is win32::kAccessDenied
 // when it refuses for lack of permission.
+Result<IcmpSocket> OpenIcmpSocket(IcmpSocketKind kind);
+
+// Sends the echo request of `match` (its identifier, sequence and
+// destination) carrying request.data with request.ttl. Returns 0, or the
+// errno of the send that failed.
+int SendEchoRequest(const IcmpSocket& socket, const EchoMatch& match, const EchoRequest& request);
+
+// One thing taken from a socket: a message, or an error that the kernel
+// queued about one of our requests.
+struct IcmpArrival {
+  bool queued_error = false;
+  // A message: the ICMP message (datagram socket) or the whole IPv4
+  // datagram (raw socket). A queued error: the start of our request that
+  // failed, as the error quoted it.
+  std::span<const uint8_t> bytes;
+  Ipv4Address source{};   // who sent the message
+  QueuedIcmpError error;  // the queued error
+  // When the kernel received it (CLOCK_REALTIME), where SO_TIMESTAMPNS is on.
+  std::optional<timespec> received;
+};
+
+// Takes the next message, or with `error_queue` the next queued error,
+// without waiting; `buffer` holds its bytes until the next call. nullopt:
+// nothing is waiting.
+std::optional<IcmpArrival> ReceiveIcmp(const IcmpSocket& socket, std::vector<uint8_t>& buffer,
+                                       bool error_queue);
+
+// The sequence of the request that `arrival` may answer: a hint to find the
+// request among many; ReplyTo decides.
+std::optional<uint16_t> AnsweredSequence(const IcmpSocket& socket, const IcmpArrival& arrival);
+
+// The reply that `arrival` is to the request `match`; nullopt when it is
+// about something else.
+std::optional<EchoReply> ReplyTo(const IcmpSocket& socket, const IcmpArrival& arrival,
+                                 const EchoMatch& match);
+
+// Reading the error queue leaves the error pending on the socket as well;
+// this clears it, so that poll does not report it again.
+void ClearPendingError(const IcmpSocket& socket);
+
+// An ICMP endpoint of `kind` for one echo at a time; the socket is closed
+// with the handle. The handle's SendEcho may be called from any thread, one
+// call at a time. Failure: as OpenIcmpSocket.
 Result<std::unique_ptr<IcmpHandle>> OpenIcmpHandle(IcmpSocketKind kind);
 
 }  // namespace hostlore
