@@ -48,6 +48,10 @@ std::string FleetUsage() {
          "  -t, --timeout S     end an agent that runs longer than S seconds (default " +
          std::to_string(kDefaultTimeoutSeconds) + "; 0: never)\n"
          "  -u, --user-only     refresh only the logged-on user and the time of contact\n"
+         "      --rate N        echoes a second that the runner sends (default " + std::to_string(kDefaultRate) +
+         ", at most " + std::to_string(kMaxRate) + ")\n"
+         "      --agent-per-target\n"
+         "                      start an agent for every target and leave the echo to it\n"
          "      --shard K/N     take every N-th target from position K (0 <= K < N)\n"
          "      --report FILE   write a per-target report, FILE.json or FILE.csv\n"
          "      --agent PATH    the agent program (default: hostlore next to this program)\n"
@@ -65,6 +69,7 @@ Result<FleetOptions> ParseFleetOptions(const std::vector<std::string>& args,
   options.runner.agent_path = default_agent;
   options.runner.jobs = kDefaultJobs;
   options.runner.timeout = std::chrono::seconds(kDefaultTimeoutSeconds);
+  options.runner.rate = kDefaultRate;
   std::vector<std::string> positional;
   bool options_end = false;
   for (size_t i = 0; i < args.size(); ++i) {
@@ -78,6 +83,8 @@ Result<FleetOptions> ParseFleetOptions(const std::vector<std::string>& args,
       options.help = true;
     } else if (arg == "-u" || arg == "--user-only") {
       options.runner.user_only = true;
+    } else if (arg == "--agent-per-target") {
+      options.runner.agent_per_target = true;
     } else if (arg == "--plain") {
       options.view = ViewChoice::kPlain;
     } else if (arg == "--live") {
@@ -94,6 +101,13 @@ Result<FleetOptions> ParseFleetOptions(const std::vector<std::string>& args,
         return UsageError("--timeout \"" + *timeout + "\" must be a whole number of seconds (0: never)");
       }
       options.runner.timeout = std::chrono::seconds(value);
+    } else if (auto rate = OptionValue(args, i, "--rate", error)) {
+      long value = 0;
+      if (!ParseInt(*rate, 1, kMaxRate, value)) {
+        return UsageError("--rate \"" + *rate + "\" must be a whole number of echoes a second from 1 to " +
+                          std::to_string(kMaxRate));
+      }
+      options.runner.rate = static_cast<int>(value);
     } else if (auto shard = OptionValue(args, i, "--shard", error)) {
       Result<Shard> parsed = ParseShard(*shard);
       if (!parsed.ok()) return parsed.status();

@@ -20,6 +20,11 @@ namespace hostlore::fleet {
 // WS-Management or SQLite lock wait) and still ends a hung agent.
 inline constexpr int kDefaultJobs = 128;
 inline constexpr int kDefaultTimeoutSeconds = 600;
+// Echoes a second: 0.6 Mbit/s of echo traffic. Each echo to a silent address
+// on the runner's own link holds a neighbour (ARP) entry for about 3 s, and
+// Linux keeps at most 1,024 by default (net.ipv4.neigh.default.gc_thresh3):
+// at this pace a sweep of a large local range stays under that.
+inline constexpr int kDefaultRate = 300;
 
 enum class ViewChoice { kAuto, kLive, kPlain };
 

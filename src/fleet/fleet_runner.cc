@@ -2,20 +2,26 @@
 
 #include <poll.h>
 #include <sys/resource.h>
-#include <sys/signalfd.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <deque>
 #include <limits>
 #include <memory>
+#include <unordered_map>
 
 #include "fleet/agent_folders.h"
 #include "fleet/agent_spawner.h"
+#include "fleet/contact_recorder.h"
 #include "fleet/progress_line.h"
 #include "fleet/progress_pipe.h"
+#include "fleet/signal_channel.h"
+#include "fleet/target_sweep.h"
+#include "platform/make_echo_sweep.h"
 
 namespace hostlore::fleet {
 namespace {
@@ -23,63 +29,49 @@ namespace {
 constexpr size_t kNone = std::numeric_limits<size_t>::max();
 constexpr auto kKillGrace = std::chrono::seconds(2);
 constexpr auto kRefreshEvery = std::chrono::milliseconds(100);
-
-// Blocks the signals that the runner handles and delivers them through a
-// descriptor instead; restores the old mask when destroyed.
-class SignalChannel {
- public:
-  SignalChannel() {
-    sigemptyset(&handled_);
-    for (int signal : {SIGCHLD, SIGINT, SIGTERM, SIGHUP, SIGWINCH}) sigaddset(&handled_, signal);
-    ::sigprocmask(SIG_BLOCK, &handled_, &old_mask_);
-    fd_ = ::signalfd(-1, &handled_, SFD_NONBLOCK | SFD_CLOEXEC);
-  }
-  ~SignalChannel() {
-    if (fd_ >= 0) ::close(fd_);
-    ::sigprocmask(SIG_SETMASK, &old_mask_, nullptr);
-  }
-  SignalChannel(const SignalChannel&) = delete;
-  SignalChannel& operator=(const SignalChannel&) = delete;
-
-  int fd() const { return fd_; }
-  // The signals that arrived since the last call.
-  std::vector<int> Take() {
-    std::vector<int> signals;
-    signalfd_siginfo info;
-    while (::read(fd_, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
-      signals.push_back(static_cast<int>(info.ssi_signo));
-    }
-    return signals;
-  }
-
- private:
-  sigset_t handled_;
-  sigset_t old_mask_;
-  int fd_ = -1;
-};
+// Name lookups at once: enough to hide a name server's round trips.
+constexpr int kLookupThreads = 16;
 
 struct Slot {
   size_t run = kNone;  // index into FleetState::runs; kNone: free
   pid_t pid = 0;
+  std::string address;  // the address that answered the sweep's echo
   Clock::time_point deadline = Clock::time_point::max();  // --timeout
   Clock::time_point kill_at = Clock::time_point::max();   // SIGKILL after SIGTERM
   bool timed_out = false;
   bool interrupted = false;
 };
 
+// What the runner owns for the echo sweep.
+struct SweepParts {
+  std::unique_ptr<EchoSweep> echo;
+  std::vector<std::string> targets;  // the runs' targets, in their order
+  std::filesystem::path recorder_folder;  // the contact recorder's Temp
+};
+
 class Runner {
  public:
   Runner(const RunnerOptions& options, FleetState& state, FleetView& view, ProgressPipe& pipe,
-         AgentFolders& folders)
+         AgentFolders& folders, SweepParts& sweep)
       : options_(options), state_(state), view_(view), pipe_(pipe), folders_(folders),
-        slots_(static_cast<size_t>(options.jobs)) {}
+        slots_(static_cast<size_t>(options.jobs)) {
+    if (sweep.echo == nullptr) return;
+    sweep_ = std::make_unique<TargetSweep>(*sweep.echo, sweep.targets, options.rate, kLookupThreads);
+    recorder_ = std::make_unique<ContactRecorder>(options.server, sweep.recorder_folder);
+  }
 
   void Run(SignalChannel& signals) {
     while (true) {
+      FollowSweep();
+      TakeRecords();
       StartWaiting();
-      if (running_ == 0 && (next_ == state_.runs.size() || state_.interrupted)) break;
-      pollfd fds[2] = {{pipe_.read_fd(), POLLIN, 0}, {signals.fd(), POLLIN, 0}};
-      ::poll(fds, 2, PollTimeout());
+      if (AllDone()) break;
+      std::vector<pollfd> fds = {{pipe_.read_fd(), POLLIN, 0}, {signals.fd(), POLLIN, 0}};
+      if (sweep_) {
+        for (int fd : sweep_->Fds()) fds.push_back({fd, POLLIN, 0});
+        fds.push_back({recorder_->fd(), POLLIN, 0});
+      }
+      ::poll(fds.data(), fds.size(), PollTimeout());
       if (fds[0].revents & POLLIN) ReadProgress();
       if (fds[1].revents & POLLIN) {
         for (int signal : signals.Take()) HandleSignal(signal);
@@ -87,21 +79,90 @@ class Runner {
       EnforceDeadlines();
       view_.Refresh(state_);
     }
-    for (size_t i = next_; i < state_.runs.size(); ++i) {
-      state_.runs[i].FinishWithout(Outcome::kNotStarted, "the fleet was interrupted", Clock::now());
+    TakeRecords();  // the one that was under way when the fleet was interrupted
+    for (TargetRun& run : state_.runs) {
+      if (run.state != RunState::kFinished) {
+        run.FinishWithout(Outcome::kNotStarted, "the fleet was interrupted", Clock::now());
+      }
     }
   }
 
  private:
-  void StartWaiting() {
-    while (!state_.interrupted && next_ < state_.runs.size() && running_ < slots_.size()) {
-      const auto free = std::find_if(slots_.begin(), slots_.end(),
-                                     [](const Slot& slot) { return slot.run == kNone; });
-      Start(static_cast<int>(free - slots_.begin()), next_++);
+  bool AllDone() const {
+    if (running_ > 0) return false;
+    if (!sweep_) return state_.interrupted || next_ == state_.runs.size();
+    if (recorder_->Unfinished() > 0) return false;
+    return state_.interrupted || (sweep_->Finished() && ready_.empty());
+  }
+
+  // Answering targets wait for a job; the others have their contact recorded.
+  void FollowSweep() {
+    if (!sweep_) return;
+    for (const SweepOutcome& outcome : sweep_->Step()) {
+      TargetRun& run = state_.runs[outcome.target];
+      if (outcome.kind == SweepOutcome::Kind::kAnswered) {
+        ready_.emplace_back(outcome.target, outcome.address);
+        continue;
+      }
+      run.started = outcome.sent;
+      recording_[outcome.target] =
+          outcome.kind == SweepOutcome::Kind::kSilent ? Outcome::kNotAnswering : Outcome::kUnknownName;
+      recorder_->Add(outcome.target, run.target);
+    }
+    state_.sweep = sweep_->counts();
+    state_.sweep.waiting = ready_.size();
+    state_.sweep.recording = recorder_->Unfinished();
+  }
+
+  void TakeRecords() {
+    if (!recorder_) return;
+    for (ContactRecorder::Recorded& recorded : recorder_->Take()) {
+      TargetRun& run = state_.runs[recorded.run];
+      const auto intended = recording_.find(recorded.run);
+      if (recorded.ok) {
+        run.FinishWithout(intended->second, "", Clock::now());
+      } else {
+        // As the agent would have ended: its log line, exit status 1.
+        AppendLogLines(SharedLogPath(), recorded.log_lines);
+        AgentEnd end;
+        end.exited = true;
+        end.exit_status = 1;
+        end.log_lines = std::move(recorded.log_lines);
+        run.Finish(end, Clock::now());
+      }
+      recording_.erase(intended);
+      view_.Finished(run);
     }
   }
 
-  void Start(int slot_number, size_t run_index) {
+  void StartWaiting() {
+    while (running_ < slots_.size()) {
+      std::string address;
+      const size_t run = NextToStart(address);
+      if (run == kNone) return;
+      const auto free = std::find_if(slots_.begin(), slots_.end(),
+                                     [](const Slot& slot) { return slot.run == kNone; });
+      Start(static_cast<int>(free - slots_.begin()), run, std::move(address));
+    }
+  }
+
+  // The next target for an agent, or kNone. Of the answering targets, one
+  // whose address has an agent already waits for it to end: two agents on
+  // one computer would race to create its rows.
+  size_t NextToStart(std::string& address) {
+    if (state_.interrupted) return kNone;
+    if (!sweep_) return next_ < state_.runs.size() ? next_++ : kNone;
+    for (auto it = ready_.begin(); it != ready_.end(); ++it) {
+      if (busy_addresses_.contains(it->second)) continue;
+      const size_t run = it->first;
+      address = std::move(it->second);
+      ready_.erase(it);
+      return run;
+    }
+    return kNone;
+  }
+
+  void Start(int slot_number, size_t run_index, std::string address) {
     TargetRun& run = state_.runs[run_index];
     run.name = run.target;
     run.started = Clock::now();
@@ -120,6 +181,8 @@ class Runner {
     slot = Slot{};
     slot.run = run_index;
     slot.pid = pid.value();
+    slot.address = std::move(address);
+    if (!slot.address.empty()) ++busy_addresses_[slot.address];
     if (options_.timeout.count() > 0) slot.deadline = run.started + options_.timeout;
     ++running_;
   }
@@ -148,6 +211,11 @@ class Runner {
       // A second request does not wait for the agents' grace period.
       const bool again = state_.interrupted;
       state_.interrupted = true;
+      if (sweep_) {
+        sweep_->Stop();
+        recorder_->Stop();
+        ready_.clear();
+      }
       for (Slot& slot : slots_) {
         if (slot.run == kNone) continue;
         slot.interrupted = true;
@@ -184,6 +252,7 @@ class Runner {
     for (const Slot& slot : slots_) {
       if (slot.run != kNone) wake = std::min({wake, slot.deadline, slot.kill_at});
     }
+    if (sweep_) wake = std::min(wake, sweep_->NextWake());
     const auto wait = std::chrono::ceil<std::chrono::milliseconds>(wake - Clock::now());
     return static_cast<int>(std::max<int64_t>(0, wait.count()));
   }
@@ -211,6 +280,7 @@ class Runner {
       AppendLogLines(SharedLogPath(), end.log_lines);
       TargetRun& run = state_.runs[slot->run];
       run.Finish(end, Clock::now());
+      if (!slot->address.empty() && --busy_addresses_[slot->address] == 0) busy_addresses_.erase(slot->address);
       slot->run = kNone;
       --running_;
       view_.Finished(run);
@@ -223,8 +293,14 @@ class Runner {
   ProgressPipe& pipe_;
   AgentFolders& folders_;
   std::vector<Slot> slots_;
-  size_t next_ = 0;     // the next target to start
+  size_t next_ = 0;     // with an agent per target: the next target to start
   size_t running_ = 0;  // slots in use
+  // The echo sweep, when the runner makes one.
+  std::unique_ptr<TargetSweep> sweep_;
+  std::unique_ptr<ContactRecorder> recorder_;
+  std::deque<std::pair<size_t, std::string>> ready_;  // answered: run and address
+  std::unordered_map<std::string, int> busy_addresses_;  // agents per answering address
+  std::unordered_map<size_t, Outcome> recording_;  // run → its outcome once recorded
 };
 
 }  // namespace
@@ -234,10 +310,29 @@ Status RunFleet(const RunnerOptions& options, FleetState& state, FleetView& view
   if (!pipe.ok()) return pipe.status();
   Result<std::unique_ptr<AgentFolders>> folders = AgentFolders::Create();
   if (!folders.ok()) return folders.status();
+  SweepParts sweep;
+  if (!options.agent_per_target) {
+    for (const TargetRun& run : state.runs) sweep.targets.push_back(run.target);
+    // Before any thread starts: the lab's sweep forks to load the lab.
+    Result<std::unique_ptr<EchoSweep>> echo = MakeEchoSweep(sweep.targets);
+    if (!echo.ok()) {
+      return Status::Failure(echo.status().number(),
+                             "the echo sweep cannot start: " + echo.status().description() +
+                                 " (--agent-per-target leaves the echo to the agents)");
+    }
+    sweep.echo = std::move(echo).value();
+    // The slot after the agents' own.
+    Result<std::filesystem::path> recorder = folders.value()->Prepare(options.jobs);
+    if (!recorder.ok()) return recorder.status();
+    sweep.recorder_folder = recorder.value();
+  }
   SignalChannel signals;
   if (signals.fd() < 0) return Status::Failure(errno, std::string("signalfd: ") + std::strerror(errno));
   state.started = Clock::now();
-  Runner(options, state, view, *pipe.value(), *folders.value()).Run(signals);
+  {
+    Runner runner(options, state, view, *pipe.value(), *folders.value(), sweep);
+    runner.Run(signals);
+  }
   // A late Ctrl-C must not end the runner before it prints the summary.
   signals.Take();
   view.Close(state);

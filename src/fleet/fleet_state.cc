@@ -18,6 +18,7 @@ FleetCounts FleetState::Counts() const {
     if (run.state != RunState::kFinished) continue;
     ++counts.done;
     if (run.outcome == Outcome::kNotAnswering) ++counts.not_answering;
+    else if (run.outcome == Outcome::kUnknownName) ++counts.unknown_name;
     else if (!run.address.empty()) ++counts.answering;
     if (run.outcome == Outcome::kStored) ++counts.stored;
     if (!run.Ok()) ++counts.failed;

@@ -1,6 +1,7 @@
 // The live view: finished targets scroll at the top, below them one line per
 // running target (name, address, a bar of its progress steps and its stage),
-// and at the bottom the overall bar with the counts and the time left.
+// and at the bottom the echo sweep's counts, the overall bar with the time
+// left, and the counts of the outcomes.
 #include <curses.h>
 #include <langinfo.h>
 #include <sys/ioctl.h>
@@ -90,9 +91,10 @@ class LiveView final : public FleetView {
     for (const TargetRun& run : state.runs) {
       if (run.state == RunState::kRunning) running.push_back(&run);
     }
-    // Two lines for the overall bar and counts, one rule; running targets get
-    // what remains after at least a third of the screen for finished ones.
-    const int bottom = 3;
+    // Two lines for the overall bar and counts (three with the echo sweep),
+    // one rule; running targets get what remains after at least a third of
+    // the screen for finished ones.
+    const int bottom = state.sweep.on ? 4 : 3;
     const int running_rows = std::min<int>(static_cast<int>(running.size()), std::max(0, (rows - bottom) * 2 / 3));
     const int finished_rows = std::max(0, rows - bottom - running_rows);
 
@@ -131,6 +133,9 @@ class LiveView final : public FleetView {
     std::string counts_line = CountsLine(counts) + " · " + std::to_string(counts.running) + " running";
     if (state.malformed_lines > 0) counts_line += " · " + std::to_string(state.malformed_lines) + " malformed";
     if (state.interrupted) counts_line += " · interrupted, ending the agents";
+    if (state.sweep.on) {
+      mvaddnstr(rows - 3, 0, SweepLine(state.sweep, state.runs.size()).c_str(), static_cast<int>(width));
+    }
     attron(A_BOLD);
     mvaddnstr(rows - 2, 0, overall.c_str(), static_cast<int>(width));
     attroff(A_BOLD);

@@ -41,6 +41,8 @@ int main(int argc, char** argv) {
   }
   hostlore::Result<std::vector<std::string>> targets = ExpandTargets(options->target_arguments);
   if (!targets.ok()) return Fail(targets.status().description());
+  // Before the shards are cut, so that every scanner host drops the same.
+  const size_t duplicates = DropDuplicateTargets(targets.value());
   if (options->shard) targets = SelectShard(targets.value(), *options->shard);
   if (::access(options->runner.agent_path.c_str(), X_OK) != 0) {
     return Fail("the agent " + options->runner.agent_path + " cannot be run (see --agent)");
@@ -52,6 +54,7 @@ int main(int argc, char** argv) {
   }
 
   FleetState state(targets.value());
+  state.duplicates = duplicates;
   std::unique_ptr<FleetView> view;
   if (options->view != ViewChoice::kPlain) view = NewLiveView();
   if (view == nullptr && options->view == ViewChoice::kLive) return Fail("--live needs a terminal");

@@ -31,9 +31,21 @@ std::string FinishedLine(const TargetRun& run) {
 }
 
 std::string CountsLine(const FleetCounts& counts) {
-  return std::to_string(counts.done) + "/" + std::to_string(counts.total) + " done · " +
-         std::to_string(counts.answering) + " answering · " + std::to_string(counts.not_answering) +
-         " not answering · " + std::to_string(counts.failed) + " failed";
+  std::string line = std::to_string(counts.done) + "/" + std::to_string(counts.total) + " done · " +
+                     std::to_string(counts.answering) + " answering · " +
+                     std::to_string(counts.not_answering) + " not answering · ";
+  if (counts.unknown_name > 0) line += std::to_string(counts.unknown_name) + " unknown names · ";
+  return line + std::to_string(counts.failed) + " failed";
+}
+
+std::string SweepLine(const SweepCounts& sweep, size_t targets) {
+  std::string line = "echo: " + std::to_string(sweep.sent) + "/" + std::to_string(targets) + " sent · " +
+                     std::to_string(sweep.answered) + " answered · " + std::to_string(sweep.silent) +
+                     " silent";
+  if (sweep.unknown_names > 0) line += " · " + std::to_string(sweep.unknown_names) + " unknown names";
+  if (sweep.waiting > 0) line += " · " + std::to_string(sweep.waiting) + " waiting for a job";
+  if (sweep.recording > 0) line += " · " + std::to_string(sweep.recording) + " to record";
+  return line;
 }
 
 }  // namespace hostlore::fleet

@@ -17,4 +17,9 @@ std::string FormatDuration(double seconds);
 // "120/10000 done · 12 answering · 100 not answering · 8 failed".
 std::string CountsLine(const FleetCounts& counts);
 
+// "echo: 2560/10000 sent · 256 answered · 2000 silent" and, when there are
+// any, the unknown names, the answered targets waiting for a job and the
+// contacts not yet recorded.
+std::string SweepLine(const SweepCounts& sweep, size_t targets);
+
 }  // namespace hostlore::fleet

@@ -9,12 +9,15 @@
 namespace hostlore::fleet {
 
 std::string SummaryText(const FleetState& state) {
-  constexpr std::array kOutcomes = {Outcome::kStored,   Outcome::kNotAnswering, Outcome::kAccessRefused,
-                                    Outcome::kFailed,   Outcome::kTimedOut,     Outcome::kCrashed,
-                                    Outcome::kInterrupted, Outcome::kNotStarted};
+  constexpr std::array kOutcomes = {Outcome::kStored,      Outcome::kNotAnswering, Outcome::kUnknownName,
+                                    Outcome::kAccessRefused, Outcome::kFailed,      Outcome::kTimedOut,
+                                    Outcome::kCrashed,     Outcome::kInterrupted,  Outcome::kNotStarted};
   std::string text;
   for (const TargetRun& run : state.runs) {
-    if (!run.Ok() && run.outcome != Outcome::kNotStarted) text += FinishedLine(run) + "\n";
+    // Unknown names count as done, but are listed: a typo shows here.
+    if ((!run.Ok() || run.outcome == Outcome::kUnknownName) && run.outcome != Outcome::kNotStarted) {
+      text += FinishedLine(run) + "\n";
+    }
   }
   const double elapsed = std::chrono::duration<double>(Clock::now() - state.started).count();
   text += "Summary: " + std::to_string(state.runs.size()) + " targets in " + FormatDuration(elapsed);
@@ -33,6 +36,9 @@ std::string SummaryText(const FleetState& state) {
     char memory[32];
     std::snprintf(memory, sizeof memory, "%.1f MB", static_cast<double>(largest->max_rss_kb) / 1024);
     text += std::string("  largest agent: ") + memory + " (" + largest->target + ")\n";
+  }
+  if (state.duplicates > 0) {
+    text += "  duplicate targets left out: " + std::to_string(state.duplicates) + "\n";
   }
   if (state.malformed_lines > 0) {
     text += "  malformed progress lines ignored: " + std::to_string(state.malformed_lines) + "\n";

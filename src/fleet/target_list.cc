@@ -4,9 +4,11 @@
 #include <cstdint>
 #include <fstream>
 #include <optional>
+#include <unordered_set>
 
 #include "platform/echo/echo.h"
 #include "platform/lab/lab_computer.h"
+#include "util/text.h"
 
 namespace hostlore::fleet {
 namespace {
@@ -98,6 +100,19 @@ Result<std::vector<std::string>> ExpandTargets(const std::vector<std::string>& a
     if (!added.ok()) return added;
   }
   return targets;
+}
+
+size_t DropDuplicateTargets(std::vector<std::string>& targets) {
+  std::unordered_set<std::string> seen;
+  size_t kept = 0;
+  for (size_t i = 0; i < targets.size(); ++i) {
+    if (!seen.insert(ToLowerAscii(targets[i])).second) continue;
+    if (kept != i) targets[kept] = std::move(targets[i]);
+    ++kept;
+  }
+  const size_t dropped = targets.size() - kept;
+  targets.resize(kept);
+  return dropped;
 }
 
 }  // namespace hostlore::fleet

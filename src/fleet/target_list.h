@@ -26,4 +26,9 @@ inline constexpr size_t kMaxRangeAddresses = 65536;
 // long (over 64 characters) or comma-holding target; the description says which and where.
 Result<std::vector<std::string>> ExpandTargets(const std::vector<std::string>& arguments);
 
+// Removes every target that an earlier one names already (without regard to
+// case, as names resolve), keeping the first; returns how many went. Two
+// agents for one computer at once would race to create its rows.
+size_t DropDuplicateTargets(std::vector<std::string>& targets);
+
 }  // namespace hostlore::fleet

@@ -30,6 +30,7 @@ std::string_view OutcomeText(Outcome outcome) {
     case Outcome::kNotStarted: return "not started";
     case Outcome::kStored: return "stored";
     case Outcome::kNotAnswering: return "not answering";
+    case Outcome::kUnknownName: return "unknown name";
     case Outcome::kAccessRefused: return "access refused";
     case Outcome::kFailed: return "failed";
     case Outcome::kTimedOut: return "timed out";

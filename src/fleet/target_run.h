@@ -16,7 +16,8 @@ using Clock = std::chrono::steady_clock;
 enum class Outcome {
   kNotStarted,     // the fleet was interrupted before its agent started
   kStored,         // normal end with an answering target
-  kNotAnswering,   // normal end: no answer to the echo, or the name did not resolve
+  kNotAnswering,   // normal end: no answer to the echo (with an agent: or no address)
+  kUnknownName,    // the runner found no address for the name; its contact was recorded
   kAccessRefused,  // the registry could not be read
   kFailed,         // another failure; the detail holds the agent's log line
   kTimedOut,       // ended by --timeout
@@ -68,7 +69,10 @@ struct TargetRun {
   std::string_view Stage() const;
   double Seconds() const;
   // Whether this run keeps the fleet's exit status at 0.
-  bool Ok() const { return outcome == Outcome::kStored || outcome == Outcome::kNotAnswering; }
+  bool Ok() const {
+    return outcome == Outcome::kStored || outcome == Outcome::kNotAnswering ||
+           outcome == Outcome::kUnknownName;
+  }
 };
 
 // "YYYY/MM/DD HH:MM:SS,WHAT,DETAIL" → "WHAT,DETAIL" (other text unchanged).

@@ -61,6 +61,12 @@ TEST(TargetListTest, FilesHoldOneTargetPerLineWithComments) {
   EXPECT_NE(refused.status().description().find("bad.txt:2:"), std::string::npos);
 }
 
+TEST(TargetListTest, ATargetGivenTwiceIsKeptOnce) {
+  Strings targets = {"PC1", "10.0.0.1", "pc1", "PC2", "10.0.0.1", "Pc2", "PC3"};
+  EXPECT_EQ(DropDuplicateTargets(targets), 3u);
+  EXPECT_EQ(targets, (Strings{"PC1", "10.0.0.1", "PC2", "PC3"}));
+}
+
 TEST(ShardTest, ShardsPartitionTheListExactly) {
   Strings targets;
   for (int i = 0; i < 103; ++i) targets.push_back("PC" + std::to_string(i));
@@ -112,12 +118,14 @@ TEST(ProgressLineTest, MalformedLinesAreRefused) {
 Result<FleetOptions> Parse(const Strings& args) { return ParseFleetOptions(args, "/opt/hostlore"); }
 
 TEST(FleetOptionsTest, OptionsAndOperands) {
-  Result<FleetOptions> options = Parse({"--jobs", "8", "--timeout=30", "-u", "--shard", "1/4",
-                                        "--report", "r.csv", "sqlite:/tmp/i.db", "PC1", "PC2"});
+  Result<FleetOptions> options = Parse({"--jobs", "8", "--timeout=30", "-u", "--shard", "1/4", "--rate", "2000",
+                                        "--agent-per-target", "--report", "r.csv", "sqlite:/tmp/i.db", "PC1", "PC2"});
   ASSERT_TRUE(options.ok()) << options.status().description();
   EXPECT_EQ(options->runner.jobs, 8);
   EXPECT_EQ(options->runner.timeout, std::chrono::seconds(30));
   EXPECT_TRUE(options->runner.user_only);
+  EXPECT_EQ(options->runner.rate, 2000);
+  EXPECT_TRUE(options->runner.agent_per_target);
   EXPECT_EQ(options->shard->index, 1u);
   EXPECT_EQ(options->report_path, "r.csv");
   EXPECT_EQ(options->runner.agent_path, "/opt/hostlore");
@@ -129,6 +137,8 @@ TEST(FleetOptionsTest, OptionsAndOperands) {
   EXPECT_EQ(defaults->runner.jobs, kDefaultJobs);
   EXPECT_EQ(defaults->runner.timeout, std::chrono::seconds(kDefaultTimeoutSeconds));
   EXPECT_FALSE(defaults->runner.user_only);
+  EXPECT_EQ(defaults->runner.rate, kDefaultRate);
+  EXPECT_FALSE(defaults->runner.agent_per_target);
 }
 
 TEST(FleetOptionsTest, MistakesGetAClearMessage) {
@@ -136,6 +146,8 @@ TEST(FleetOptionsTest, MistakesGetAClearMessage) {
       {{"--jobs", "0", "S", "T"}, "--jobs \"0\""},
       {{"--jobs", "100000", "S", "T"}, "from 1 to"},
       {{"--timeout", "-1", "S", "T"}, "--timeout"},
+      {{"--rate", "0", "S", "T"}, "--rate \"0\""},
+      {{"--rate=30001", "S", "T"}, "from 1 to 30000"},
       {{"--report", "r.txt", "S", "T"}, ".json or .csv"},
       {{"--shard", "3/3", "S", "T"}, "K/N"},
       {{"--colour", "S", "T"}, "unknown option \"--colour\""},

@@ -1,6 +1,7 @@
 #include "fleet/fleet_process.h"
 
 #include <fcntl.h>
+#include <sched.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -22,7 +23,7 @@ std::string ReadFile(const std::filesystem::path& path) {
 }  // namespace
 
 FleetProcess::FleetProcess(const std::vector<std::string>& arguments, const std::filesystem::path& work,
-                           const std::map<std::string, std::string>& env)
+                           const std::map<std::string, std::string>& env, const std::string& netns)
     : work_(work) {
   std::filesystem::create_directories(work / "temp");
   const std::string out = (work / "fleet.out").string();
@@ -34,6 +35,10 @@ FleetProcess::FleetProcess(const std::vector<std::string>& arguments, const std:
   if (pid_ < 0) throw std::runtime_error("fork failed");
   if (pid_ == 0) {
     ::setpgid(0, 0);
+    if (!netns.empty()) {
+      const int ns = ::open(("/run/netns/" + netns).c_str(), O_RDONLY);
+      if (ns < 0 || ::setns(ns, CLONE_NEWNET) != 0) ::_exit(126);
+    }
     const int null_fd = ::open("/dev/null", O_RDONLY);
     const int out_fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     const int err_fd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -70,8 +75,8 @@ FleetResult FleetProcess::Wait() {
 }
 
 FleetResult RunFleet(const std::vector<std::string>& arguments, const std::filesystem::path& work,
-                     const std::map<std::string, std::string>& env) {
-  return FleetProcess(arguments, work, env).Wait();
+                     const std::map<std::string, std::string>& env, const std::string& netns) {
+  return FleetProcess(arguments, work, env, netns).Wait();
 }
 
 std::filesystem::path WriteScript(const std::filesystem::path& folder, const std::string& name,

@@ -21,11 +21,12 @@ struct FleetResult {
 };
 
 // A started hostlore-fleet whose standard output and error go to files of
-// `work`, with Temp at work/temp and the given environment additions.
+// `work`, with Temp at work/temp and the given environment additions; inside
+// the network namespace `netns` when one is named.
 class FleetProcess {
  public:
   FleetProcess(const std::vector<std::string>& arguments, const std::filesystem::path& work,
-               const std::map<std::string, std::string>& env = {});
+               const std::map<std::string, std::string>& env = {}, const std::string& netns = "");
   ~FleetProcess();
   FleetProcess(const FleetProcess&) = delete;
   FleetProcess& operator=(const FleetProcess&) = delete;
@@ -40,7 +41,7 @@ class FleetProcess {
 
 // Starts hostlore-fleet and waits for its end.
 FleetResult RunFleet(const std::vector<std::string>& arguments, const std::filesystem::path& work,
-                     const std::map<std::string, std::string>& env = {});
+                     const std::map<std::string, std::string>& env = {}, const std::string& netns = "");
 
 // Writes an executable shell script `name` into `folder` and returns its path.
 std::filesystem::path WriteScript(const std::filesystem::path& folder, const std::string& name,

@@ -13,7 +13,8 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Fake agents read the command line "FD,TARGET,SERVER,FLAG,INDEX" like the
+// Fake agents (each target gets one: the names resolve nowhere) read the
+// command line "FD,TARGET,SERVER,FLAG,INDEX" like the
 // real one and answer on descriptor FD.
 constexpr const char* kSplitFields =
     "IFS=, read fd target server flag index <<EOF\n$1\nEOF\n"
@@ -33,7 +34,7 @@ TEST_F(FleetRobustnessTest, AHungAgentIsEndedByTheTimeout) {
   const auto report = work_.path() / "r.json";
   const auto start = std::chrono::steady_clock::now();
   const FleetResult result =
-      RunFleet({"--agent", agent.string(), "--timeout", "1", "--report", report.string(), "sqlite:x", "OK", "HANG"},
+      RunFleet({"--agent-per-target", "--agent", agent.string(), "--timeout", "1", "--report", report.string(), "sqlite:x", "OK", "HANG"},
                work_.path());
   EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
   EXPECT_EQ(result.exit_status, 1);
@@ -51,7 +52,7 @@ TEST_F(FleetRobustnessTest, CrashesAndMalformedLinesAreReported) {
       "[ \"$target\" = CRASH ] && kill -SEGV $$\nsay \"$target,Complete,192.0.2.9,$index\"\n");
   const auto report = work_.path() / "r.json";
   const FleetResult result =
-      RunFleet({"--agent", agent.string(), "--jobs", "1", "--report", report.string(), "sqlite:x", "CRASH", "FINE"},
+      RunFleet({"--agent-per-target", "--agent", agent.string(), "--jobs", "1", "--report", report.string(), "sqlite:x", "CRASH", "FINE"},
                work_.path());
   EXPECT_EQ(result.exit_status, 1);
   EXPECT_NE(result.out.find("crashed        CRASH 192.0.2.9"), std::string::npos) << result.out;
@@ -67,7 +68,7 @@ TEST_F(FleetRobustnessTest, CtrlCEndsEveryAgentAndStillSummarizes) {
   const auto pids = work_.path() / "pids";
   const auto agent = Agent("echo $$ >> " + pids.string() + "\nsay \"$target,2,,$index\"\nexec sleep 60\n");
   const auto report = work_.path() / "r.json";
-  FleetProcess fleet({"--agent", agent.string(), "--jobs", "2", "--report", report.string(), "sqlite:x", "A",
+  FleetProcess fleet({"--agent-per-target", "--agent", agent.string(), "--jobs", "2", "--report", report.string(), "sqlite:x", "A",
                       "B", "C"},
                      work_.path());
   std::this_thread::sleep_for(700ms);

@@ -37,7 +37,7 @@ TEST(LiveViewTest, ShowsBarsStagesAndCounts) {
                                  "sleep 4\nsay \"$target,Complete,192.0.2.7,$index\"\n");
   const std::string socket = "hostlore-fleet-test-" + std::to_string(::getpid());
   const std::string tmux = "tmux -L " + socket + " ";
-  const std::string fleet = std::string(HOSTLORE_FLEET_PATH) + " --agent " + agent.string() +
+  const std::string fleet = std::string(HOSTLORE_FLEET_PATH) + " --agent-per-target --agent " + agent.string() +
                             " sqlite:x QUICK SLOW1 SLOW2 > /dev/tty; sleep 20";
   ASSERT_EQ(std::system((tmux + "-f /dev/null new-session -d -x 120 -y 40 -s fleet -e TERM=xterm-256color 'cd " +
                          work.path().string() + " && Temp=" + work.path().string() + " " + fleet + "'")
