@@ -21,12 +21,19 @@ std::string SelectFirstRowSql(const EngineTraits& traits, const TableQuery& quer
     sql += " AS Expr1, ";
   }
   sql += traits.row_identity;
-  sql += " AS HlRowId, COUNT(*) OVER () AS HlRowCount FROM ";
-  sql += query.table;
   if (query.key) {
+    sql += " AS HlRowId, COUNT(*) OVER () AS HlRowCount FROM ";
+    sql += query.table;
     sql += " WHERE (";
     sql += query.key_column;
     sql += " = ?)";
+  } else {
+    // Over a whole table the window would be computed over every row before
+    // the first one is handed out; the count alone is cheap.
+    sql += " AS HlRowId, (SELECT COUNT(*) FROM ";
+    sql += query.table;
+    sql += ") AS HlRowCount FROM ";
+    sql += query.table;
   }
   sql += traits.first_row_suffix;
   return sql;

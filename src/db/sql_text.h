@@ -15,8 +15,8 @@ namespace hostlore {
 // result set shows: the row identity and the number of selected rows.
 inline constexpr int kHiddenColumns = 2;
 
-// The first selected row of `query` plus its two hidden columns; COUNT(*)
-// OVER () counts the whole selection, so only one row crosses the wire. A
+// The first selected row of `query` plus its two hidden columns, the second
+// counting the whole selection, so that only one row crosses the wire. A
 // per-key query has one marker, the key.
 std::string SelectFirstRowSql(const EngineTraits& traits, const TableQuery& query);
 

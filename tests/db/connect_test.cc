@@ -47,7 +47,7 @@ TEST(SqlTextTest, KeysAreMarkersAndRowsAreFoundByIdentity) {
             "SELECT *, Computer AS Expr1, ctid AS HlRowId, COUNT(*) OVER () AS HlRowCount FROM "
             "Asset WHERE (Computer = ?) LIMIT 1");
   EXPECT_EQ(SelectFirstRowSql(TraitsOf(Engine::kSqlServer), TableQuery::AllRows("Asset", "Computer")),
-            "SELECT TOP 1 *, RowId AS HlRowId, COUNT(*) OVER () AS HlRowCount FROM Asset");
+            "SELECT TOP 1 *, RowId AS HlRowId, (SELECT COUNT(*) FROM Asset) AS HlRowCount FROM Asset");
   EXPECT_EQ(UpdateColumnSql(TraitsOf(Engine::kPostgreSql), "Asset", "history", false),
             "UPDATE Asset SET \"history\" = ? WHERE ctid = CAST(? AS tid) RETURNING ctid");
   EXPECT_EQ(UpdateColumnSql(TraitsOf(Engine::kSqlServer), "Asset", "Odd]Name", true),
