@@ -8,6 +8,8 @@ namespace {
 // After a pause (the runner busy starting agents, say) the sweep catches up
 // with at most this much of its pace at once.
 constexpr auto kMostCatchUp = std::chrono::milliseconds(10);
+// How long a sweep whose endpoint is full waits before it tries again.
+constexpr auto kFullWait = std::chrono::milliseconds(5);
 
 }  // namespace
 
@@ -40,9 +42,12 @@ std::vector<SweepOutcome> TargetSweep::Step() {
   next_send_ = std::max(next_send_, now - kMostCatchUp);
   while (!to_send_.empty() && next_send_ <= now) {
     const auto [target, address] = to_send_.front();
-    to_send_.pop_front();
     sent_[target] = Clock::now();
-    echo_.Send(address, target);
+    if (!echo_.Send(address, target)) {
+      next_send_ = now + kFullWait;
+      break;
+    }
+    to_send_.pop_front();
     ++counts_.sent;
     next_send_ += interval_;
   }

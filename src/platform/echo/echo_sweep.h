@@ -38,8 +38,11 @@ class EchoSweep {
   // Sends the echo to `destination`. Collect answers it exactly once, with
   // `tag`: when its reply arrives, or once the request's timeout has passed
   // since this call. The unspecified address 0.0.0.0 is never sent to (it
-  // stands for this host) and is answered as no reply at once.
-  virtual void Send(const Ipv4Address& destination, uint64_t tag) = 0;
+  // stands for this host) and is answered as no reply at once. Never blocks:
+  // false when the endpoint can take no more just now (the kernel holds
+  // too many requests still waiting for their way out); nothing was sent
+  // then, and the caller tries again a little later.
+  virtual bool Send(const Ipv4Address& destination, uint64_t tag) = 0;
 
   // The answers due now, each echo's once.
   virtual std::vector<SweepAnswer> Collect() = 0;

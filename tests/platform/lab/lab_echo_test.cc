@@ -84,7 +84,7 @@ TEST_F(LabEchoTest, ASweepAnswersEachEchoAsTheLabsOwnEcho) {
 
   const auto start = steady_clock::now();
   const std::vector<Ipv4Address> destinations = {kPc042, {192, 0, 2, 43}, {192, 0, 2, 44}, {192, 0, 2, 99}};
-  for (size_t tag = 0; tag < destinations.size(); ++tag) echo.Send(destinations[tag], tag);
+  for (size_t tag = 0; tag < destinations.size(); ++tag) EXPECT_TRUE(echo.Send(destinations[tag], tag));
   std::map<uint64_t, std::pair<EchoReply, milliseconds>> answers;
   while (echo.InFlight() > 0) {
     std::this_thread::sleep_until(echo.NextTimeout().value_or(steady_clock::now()));

@@ -161,7 +161,8 @@ Result<IcmpSocket> OpenIcmpSocket(IcmpSocketKind kind) {
   return opened;
 }
 
-int SendEchoRequest(const IcmpSocket& socket, const EchoMatch& match, const EchoRequest& request) {
+int SendEchoRequest(const IcmpSocket& socket, const EchoMatch& match, const EchoRequest& request,
+                    bool wait) {
   const int ttl = request.ttl;
   if (::setsockopt(socket.fd.get(), IPPROTO_IP, IP_TTL, &ttl, sizeof ttl) != 0) return errno;
   // On a datagram socket the kernel replaces the identifier and checksum.
@@ -169,7 +170,7 @@ int SendEchoRequest(const IcmpSocket& socket, const EchoMatch& match, const Echo
   const sockaddr_in to = ToSocketAddress(match.destination);
   ssize_t sent;
   do {
-    sent = ::sendto(socket.fd.get(), message.data(), message.size(), 0,
+    sent = ::sendto(socket.fd.get(), message.data(), message.size(), wait ? 0 : MSG_DONTWAIT,
                     reinterpret_cast<const sockaddr*>(&to), sizeof to);
   } while (sent < 0 && errno == EINTR);
   if (sent < 0) return errno;

@@ -41,9 +41,11 @@ struct IcmpSocket {
 Result<IcmpSocket> OpenIcmpSocket(IcmpSocketKind kind);
 
 // Sends the echo request of `match` (its identifier, sequence and
-// destination) carrying request.data with request.ttl. Returns 0, or the
+// destination) carrying request.data with request.ttl; without `wait`,
+// EAGAIN rather than waiting for room in the send buffer. Returns 0, or the
 // errno of the send that failed.
-int SendEchoRequest(const IcmpSocket& socket, const EchoMatch& match, const EchoRequest& request);
+int SendEchoRequest(const IcmpSocket& socket, const EchoMatch& match, const EchoRequest& request,
+                    bool wait = true);
 
 // One thing taken from a socket: a message, or an error that the kernel
 // queued about one of our requests.

@@ -2,6 +2,7 @@
 
 #include <sys/socket.h>
 
+#include <cerrno>
 #include <chrono>
 #include <ctime>
 #include <deque>
@@ -19,6 +20,10 @@ using SteadyClock = std::chrono::steady_clock;
 // Room for the replies that arrive while the caller is busy elsewhere
 // (starting an agent, say): the kernel's default holds a few hundred.
 constexpr int kReceiveBufferBytes = 8 << 20;
+// Room for requests that wait for their way out: each echo to a silent
+// address on the local link waits some 3 s for a neighbour (ARP) answer,
+// and the kernel's default send buffer holds a few hundred.
+constexpr int kSendBufferBytes = 4 << 20;
 // Reads per Collect, so that a flood cannot keep the caller from its other work.
 constexpr int kMaxReadsPerCollect = 4096;
 
@@ -37,30 +42,44 @@ class IcmpSweep final : public EchoSweep {
     const int fd = socket_.fd.get();
     const int on = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
-    // The forced size needs CAP_NET_ADMIN; otherwise net.core.rmem_max caps it.
+    // The forced sizes need CAP_NET_ADMIN; otherwise net.core.rmem_max and
+    // wmem_max cap them.
     if (::setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &kReceiveBufferBytes, sizeof kReceiveBufferBytes) != 0) {
       ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &kReceiveBufferBytes, sizeof kReceiveBufferBytes);
+    }
+    if (::setsockopt(fd, SOL_SOCKET, SO_SNDBUFFORCE, &kSendBufferBytes, sizeof kSendBufferBytes) != 0) {
+      ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &kSendBufferBytes, sizeof kSendBufferBytes);
     }
   }
 
   std::optional<Ipv4Address> Resolve(const std::string& name) override { return ResolveIpv4(name); }
 
-  void Send(const Ipv4Address& destination, uint64_t tag) override {
+  bool Send(const Ipv4Address& destination, uint64_t tag) override {
     std::optional<uint16_t> sequence = FreeSequence();
     if (destination == Ipv4Address{} || !sequence) {
       due_.push_back({tag, EchoReply{}});
-      return;
+      return true;
     }
     const EchoMatch match{destination, socket_.identifier, *sequence};
     const int64_t sent_at = RealTimeNow();
+    int error = SendEchoRequest(socket_, match, request_, false);
+    // A send also fails with an error that the socket holds about an earlier
+    // echo (host unreachable, say), and takes it; the error queue still
+    // tells Collect. Only a second failure is this echo's own.
+    if (error != 0 && !Full(error)) error = SendEchoRequest(socket_, match, request_, false);
+    if (Full(error)) {
+      --next_sequence_;
+      return false;
+    }
     // A send that cannot go out (no route, say) is no reply, as for the agent.
-    if (SendEchoRequest(socket_, match, request_) != 0) {
+    if (error != 0) {
       due_.push_back({tag, EchoReply{}});
-      return;
+      return true;
     }
     const uint64_t serial = ++serial_;
     pending_[*sequence] = Pending{tag, match, sent_at, serial};
     timeouts_.push_back({SteadyClock::now() + request_.timeout, *sequence, serial});
+    return true;
   }
 
   std::vector<SweepAnswer> Collect() override {
@@ -106,6 +125,9 @@ class IcmpSweep final : public EchoSweep {
     uint16_t sequence = 0;
     uint64_t serial = 0;  // tells this echo from a later one with the same sequence
   };
+
+  // The kernel holds as many requests as it takes for now.
+  static bool Full(int error) { return error == EAGAIN || error == EWOULDBLOCK || error == ENOBUFS; }
 
   std::optional<uint16_t> FreeSequence() {
     if (pending_.size() >= kMaxIcmpEchoesInFlight) return std::nullopt;

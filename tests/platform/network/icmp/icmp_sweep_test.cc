@@ -7,11 +7,15 @@
 #include <poll.h>
 
 #include <map>
+#include <thread>
 
 #include "platform/network/icmp/echo_responder.h"
 #include "platform/network/namespace_pair.h"
 
 namespace hostlore {
+
+void PrintTo(IcmpSocketKind kind, std::ostream* out);  // icmp_echo_test.cc
+
 namespace {
 
 using std::chrono::milliseconds;
@@ -47,7 +51,13 @@ TEST_P(IcmpSweepTest, EveryEchoIsAnsweredOnceAsTheAgentsWouldBe) {
   const std::vector<Ipv4Address> destinations = {kAnswering, kJustInTime, kJustTooLate, kSilent,
                                                  testing::kUnreachableHost, testing::kNoRouteHost, Ipv4Address{}};
   const steady_clock::time_point start = steady_clock::now();
-  for (size_t tag = 0; tag < destinations.size(); ++tag) sweep->Send(destinations[tag], tag);
+  // The router's error about the first echo is waiting on the socket when
+  // the others are sent: it must not be taken for their failure.
+  EXPECT_TRUE(sweep->Send(destinations[4], 4));
+  std::this_thread::sleep_for(milliseconds(300));
+  for (size_t tag = 0; tag < destinations.size(); ++tag) {
+    if (tag != 4) EXPECT_TRUE(sweep->Send(destinations[tag], tag));
+  }
   std::map<uint64_t, std::vector<std::pair<EchoReply, double>>> answers;
   while (sweep->InFlight() > 0 || answers.size() < destinations.size()) {
     const auto until = sweep->NextTimeout().value_or(steady_clock::now() + milliseconds(100));
