@@ -315,11 +315,7 @@ Status RunFleet(const RunnerOptions& options, FleetState& state, FleetView& view
     for (const TargetRun& run : state.runs) sweep.targets.push_back(run.target);
     // Before any thread starts: the lab's sweep forks to load the lab.
     Result<std::unique_ptr<EchoSweep>> echo = MakeEchoSweep(sweep.targets);
-    if (!echo.ok()) {
-      return Status::Failure(echo.status().number(),
-                             "the echo sweep cannot start: " + echo.status().description() +
-                                 " (--agent-per-target leaves the echo to the agents)");
-    }
+    if (!echo.ok()) return echo.status();
     sweep.echo = std::move(echo).value();
     // The slot after the agents' own.
     Result<std::filesystem::path> recorder = folders.value()->Prepare(options.jobs);

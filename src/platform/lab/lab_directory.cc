@@ -52,9 +52,9 @@ std::vector<std::string> IdentityKeys(const LabComputer& computer) {
 
 }  // namespace
 
-Result<std::shared_ptr<const LabDirectory>> LabDirectory::Load(const std::string& folder) {
+Result<std::shared_ptr<const LabDirectory>> LabDirectory::Load(const std::string& folder, bool whole) {
   auto directory = std::make_shared<LabDirectory>(Key());
-  if (std::optional<LabIndex> index = LabIndex::Open(folder)) {
+  if (std::optional<LabIndex> index = whole ? std::nullopt : LabIndex::Open(folder)) {
     directory->folder_ = folder;
     directory->index_ = std::move(index);
     return std::shared_ptr<const LabDirectory>(std::move(directory));

@@ -27,8 +27,10 @@ class LabDirectory {
   // When a trusted LabIndex of the folder exists (see lab_index.h), only the
   // index is read here and a computer's file is parsed when it is first
   // looked up; a file that then no longer parses or no longer claims the name
-  // or address looked up counts as no computer.
-  static Result<std::shared_ptr<const LabDirectory>> Load(const std::string& folder);
+  // or address looked up counts as no computer. With `whole`, every file is
+  // read even then: a caller that looks up most computers at once is faster
+  // without the index.
+  static Result<std::shared_ptr<const LabDirectory>> Load(const std::string& folder, bool whole = false);
 
   // The computer that `host` stands for: dotted text of a computer's address,
   // or one of its names (without regard to case). nullptr: no such computer.

@@ -37,7 +37,8 @@ uint32_t AddressKey(const Ipv4Address& address) {
                                  int out) {
   int exit_status = 0;
   try {
-    const auto lab = LabDirectory::Load(folder);
+    // Whole: the index answers one lookup at a time by reading all of it.
+    const auto lab = LabDirectory::Load(folder, true);
     std::string text;
     if (!lab.ok()) {
       text = "!" + lab.status().description() + "\n";
@@ -102,7 +103,7 @@ class LabEchoSweep final : public EchoSweep {
     return found->second.address;
   }
 
-  void Send(const Ipv4Address& destination, uint64_t tag) override {
+  bool Send(const Ipv4Address& destination, uint64_t tag) override {
     const auto found = by_address_.find(AddressKey(destination));
     if (destination == Ipv4Address{}) {
       due_.push_back({tag, EchoReply{}});
@@ -111,6 +112,7 @@ class LabEchoSweep final : public EchoSweep {
     } else {
       timeouts_.push_back({SteadyClock::now() + timeout_, tag});
     }
+    return true;
   }
 
   std::vector<SweepAnswer> Collect() override {

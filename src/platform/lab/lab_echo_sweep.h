@@ -19,8 +19,9 @@ namespace hostlore {
 // and hands back only what each resolves to and how the computer there
 // answers: a lab of thousands of computers would otherwise stay in this
 // process's memory, and the kernel counts a process's peak memory into that
-// of every program it starts. Resolve answers for the texts in `names` only;
-// any other text does not resolve.
+// of every program it starts. Like every whole load of a lab, it leaves the
+// lab's index for the agents (lab_index.h). Resolve answers for the texts in
+// `names` only; any other text does not resolve.
 // Failure: the lab cannot be loaded (the description says why), or the child
 // could not be run.
 Result<std::unique_ptr<EchoSweep>> OpenLabEchoSweep(const std::string& folder,
