@@ -15,7 +15,7 @@
 #include <unordered_map>
 
 #include "fleet/agent_folders.h"
-#include "fleet/agent_spawner.h"
+#include "fleet/agent_starter.h"
 #include "fleet/contact_recorder.h"
 #include "fleet/progress_line.h"
 #include "fleet/progress_pipe.h"
@@ -31,10 +31,12 @@ constexpr auto kKillGrace = std::chrono::seconds(2);
 constexpr auto kRefreshEvery = std::chrono::milliseconds(100);
 // Name lookups at once: enough to hide a name server's round trips.
 constexpr int kLookupThreads = 16;
+// Agent starts at once: each waits for its new process's turn on a processor.
+constexpr int kStartThreads = 8;
 
 struct Slot {
   size_t run = kNone;  // index into FleetState::runs; kNone: free
-  pid_t pid = 0;
+  pid_t pid = 0;       // 0 while the agent is being started
   std::string address;  // the address that answered the sweep's echo
   Clock::time_point deadline = Clock::time_point::max();  // --timeout
   Clock::time_point kill_at = Clock::time_point::max();   // SIGKILL after SIGTERM
@@ -54,7 +56,7 @@ class Runner {
   Runner(const RunnerOptions& options, FleetState& state, FleetView& view, ProgressPipe& pipe,
          AgentFolders& folders, SweepParts& sweep)
       : options_(options), state_(state), view_(view), pipe_(pipe), folders_(folders),
-        slots_(static_cast<size_t>(options.jobs)) {
+        slots_(static_cast<size_t>(options.jobs)), starter_(kStartThreads) {
     if (sweep.echo == nullptr) return;
     sweep_ = std::make_unique<TargetSweep>(*sweep.echo, sweep.targets, options.rate, kLookupThreads);
     recorder_ = std::make_unique<ContactRecorder>(options.server, sweep.recorder_folder);
@@ -66,7 +68,8 @@ class Runner {
       TakeRecords();
       StartWaiting();
       if (AllDone()) break;
-      std::vector<pollfd> fds = {{pipe_.read_fd(), POLLIN, 0}, {signals.fd(), POLLIN, 0}};
+      std::vector<pollfd> fds = {{pipe_.read_fd(), POLLIN, 0}, {signals.fd(), POLLIN, 0},
+                                 {starter_.fd(), POLLIN, 0}};
       if (sweep_) {
         for (int fd : sweep_->Fds()) fds.push_back({fd, POLLIN, 0});
         fds.push_back({recorder_->fd(), POLLIN, 0});
@@ -76,6 +79,7 @@ class Runner {
       if (fds[1].revents & POLLIN) {
         for (int signal : signals.Take()) HandleSignal(signal);
       }
+      if (fds[2].revents & POLLIN) TakeStarted();
       EnforceDeadlines();
       view_.Refresh(state_);
     }
@@ -162,29 +166,48 @@ class Runner {
     return kNone;
   }
 
+  // The slot is the run's from now on; its agent starts on the starter's
+  // threads.
   void Start(int slot_number, size_t run_index, std::string address) {
     TargetRun& run = state_.runs[run_index];
     run.name = run.target;
     run.started = Clock::now();
-    Result<std::filesystem::path> folder = folders_.Prepare(slot_number);
-    Result<pid_t> pid = folder.ok() ? SpawnAgent(AgentStart{options_.agent_path,
-                                                            CommandLine(run, slot_number),
-                                                            folder.value()})
-                                    : Result<pid_t>(folder.status());
-    if (!pid.ok()) {
-      run.FinishWithout(Outcome::kFailed, pid.status().description(), Clock::now());
-      view_.Finished(run);
-      return;
-    }
     run.state = RunState::kRunning;
     Slot& slot = slots_[static_cast<size_t>(slot_number)];
     slot = Slot{};
     slot.run = run_index;
-    slot.pid = pid.value();
     slot.address = std::move(address);
     if (!slot.address.empty()) ++busy_addresses_[slot.address];
     if (options_.timeout.count() > 0) slot.deadline = run.started + options_.timeout;
     ++running_;
+    Result<std::filesystem::path> folder = folders_.Prepare(slot_number);
+    if (!folder.ok()) {
+      Release(slot_number, [&](TargetRun& failed) {
+        failed.FinishWithout(Outcome::kFailed, folder.status().description(), Clock::now());
+      });
+      return;
+    }
+    starter_.Start(slot_number, AgentStart{options_.agent_path, CommandLine(run, slot_number), folder.value()});
+  }
+
+  void TakeStarted() {
+    for (AgentStarter::Started& started : starter_.Take()) {
+      Slot& slot = slots_[static_cast<size_t>(started.slot)];
+      if (!started.pid.ok()) {
+        Release(started.slot, [&](TargetRun& run) {
+          run.FinishWithout(Outcome::kFailed, started.pid.status().description(), Clock::now());
+        });
+        continue;
+      }
+      slot.pid = started.pid.value();
+      if (slot.interrupted) Terminate(slot);
+      // It may have ended (and been reaped) before its start was taken.
+      const auto ended = early_ends_.find(slot.pid);
+      if (ended != early_ends_.end()) {
+        Finish(started.slot, ended->second.first, ended->second.second);
+        early_ends_.erase(ended);
+      }
+    }
   }
 
   std::string CommandLine(const TargetRun& run, int slot_number) const {
@@ -219,6 +242,8 @@ class Runner {
       for (Slot& slot : slots_) {
         if (slot.run == kNone) continue;
         slot.interrupted = true;
+        // An agent still being started is ended once its start is taken.
+        if (slot.pid == 0) continue;
         if (again) {
           ::kill(-slot.pid, SIGKILL);
         } else {
@@ -236,7 +261,7 @@ class Runner {
   void EnforceDeadlines() {
     const Clock::time_point now = Clock::now();
     for (Slot& slot : slots_) {
-      if (slot.run == kNone) continue;
+      if (slot.run == kNone || slot.pid == 0) continue;
       if (now >= slot.kill_at) {
         ::kill(-slot.pid, SIGKILL);
         slot.kill_at = Clock::time_point::max();
@@ -257,8 +282,8 @@ class Runner {
     return static_cast<int>(std::max<int64_t>(0, wait.count()));
   }
 
-  // Every ended agent: its lines are all in the pipe once waitpid reports the
-  // end, so the pipe is drained before the slot is given away.
+  // Every ended agent. An agent whose start has not been taken yet is
+  // finished when it is.
   void Reap() {
     int status = 0;
     rusage usage{};
@@ -266,25 +291,41 @@ class Runner {
     while ((pid = ::wait4(-1, &status, WNOHANG, &usage)) > 0) {
       const auto slot = std::find_if(slots_.begin(), slots_.end(),
                                      [pid](const Slot& s) { return s.run != kNone && s.pid == pid; });
-      if (slot == slots_.end()) continue;
-      ReadProgress();
-      AgentEnd end;
-      end.exited = WIFEXITED(status);
-      end.exit_status = end.exited ? WEXITSTATUS(status) : 0;
-      end.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
-      end.timed_out = slot->timed_out;
-      end.interrupted = slot->interrupted;
-      end.max_rss_kb = usage.ru_maxrss;
-      const int slot_number = static_cast<int>(slot - slots_.begin());
-      end.log_lines = folders_.LogLines(slot_number);
-      AppendLogLines(SharedLogPath(), end.log_lines);
-      TargetRun& run = state_.runs[slot->run];
-      run.Finish(end, Clock::now());
-      if (!slot->address.empty() && --busy_addresses_[slot->address] == 0) busy_addresses_.erase(slot->address);
-      slot->run = kNone;
-      --running_;
-      view_.Finished(run);
+      if (slot == slots_.end()) {
+        early_ends_[pid] = {status, usage};
+        continue;
+      }
+      Finish(static_cast<int>(slot - slots_.begin()), status, usage);
     }
+  }
+
+  // Its lines are all in the pipe once waitpid has reported the end, so the
+  // pipe is drained before the slot is given away.
+  void Finish(int slot_number, int status, const rusage& usage) {
+    const Slot& slot = slots_[static_cast<size_t>(slot_number)];
+    ReadProgress();
+    AgentEnd end;
+    end.exited = WIFEXITED(status);
+    end.exit_status = end.exited ? WEXITSTATUS(status) : 0;
+    end.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+    end.timed_out = slot.timed_out;
+    end.interrupted = slot.interrupted;
+    end.max_rss_kb = usage.ru_maxrss;
+    end.log_lines = folders_.LogLines(slot_number);
+    AppendLogLines(SharedLogPath(), end.log_lines);
+    Release(slot_number, [&](TargetRun& run) { run.Finish(end, Clock::now()); });
+  }
+
+  // Frees the slot after `finish` has classified its run.
+  template <typename Finisher>
+  void Release(int slot_number, const Finisher& finish) {
+    Slot& slot = slots_[static_cast<size_t>(slot_number)];
+    TargetRun& run = state_.runs[slot.run];
+    finish(run);
+    if (!slot.address.empty() && --busy_addresses_[slot.address] == 0) busy_addresses_.erase(slot.address);
+    slot.run = kNone;
+    --running_;
+    view_.Finished(run);
   }
 
   const RunnerOptions& options_;
@@ -301,6 +342,11 @@ class Runner {
   std::deque<std::pair<size_t, std::string>> ready_;  // answered: run and address
   std::unordered_map<std::string, int> busy_addresses_;  // agents per answering address
   std::unordered_map<size_t, Outcome> recording_;  // run → its outcome once recorded
+  // Agents reaped before their start was taken: pid → status and usage.
+  std::unordered_map<pid_t, std::pair<int, rusage>> early_ends_;
+  // Declared last: destroyed first, so that no start is under way while the
+  // rest goes.
+  AgentStarter starter_;
 };
 
 }  // namespace

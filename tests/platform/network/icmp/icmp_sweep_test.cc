@@ -56,7 +56,9 @@ TEST_P(IcmpSweepTest, EveryEchoIsAnsweredOnceAsTheAgentsWouldBe) {
   EXPECT_TRUE(sweep->Send(destinations[4], 4));
   std::this_thread::sleep_for(milliseconds(300));
   for (size_t tag = 0; tag < destinations.size(); ++tag) {
-    if (tag != 4) EXPECT_TRUE(sweep->Send(destinations[tag], tag));
+    if (tag != 4) {
+      EXPECT_TRUE(sweep->Send(destinations[tag], tag));
+    }
   }
   std::map<uint64_t, std::vector<std::pair<EchoReply, double>>> answers;
   while (sweep->InFlight() > 0 || answers.size() < destinations.size()) {
