@@ -10,7 +10,9 @@
 #include <thread>
 #include <vector>
 
-#include "platform/database/database.h"
+#include <sys/types.h>
+
+#include "platform/status.h"
 #include "util/unique_fd.h"
 
 namespace hostlore::fleet {
@@ -18,9 +20,13 @@ namespace hostlore::fleet {
 // Records, for targets that did not answer the echo or did not resolve, what
 // their agent would have recorded: through the agent's own last-access code
 // (a LastAccess row for the name, no time of contact), with the agent's log
-// line on a failure. One database connection serves every record; the
-// records are made on a thread of their own, so that the database's pace
-// never holds up the sweep.
+// line on a failure. The records are made one after the other, over one
+// database connection, by a child process of the recorder's own: the
+// database's pace never holds up the runner, and the database libraries and
+// their caches stay out of the runner's memory (which the kernel counts into
+// every agent the runner starts). A thread of the runner feeds the child.
+//
+// Create it before the runner starts any other thread (it forks).
 class ContactRecorder {
  public:
   struct Recorded {
@@ -31,8 +37,10 @@ class ContactRecorder {
 
   // `server` is the agents' server field; failures are logged into
   // `temp_folder` (a folder of the recorder's own) and handed back.
-  ContactRecorder(std::string server, std::filesystem::path temp_folder);
-  // Stops, and waits for the record under way.
+  // Failure: the child process cannot be started.
+  static Result<std::unique_ptr<ContactRecorder>> Start(const std::string& server,
+                                                        const std::filesystem::path& temp_folder);
+  // Stops, waits for the record under way, and ends the child.
   ~ContactRecorder();
   ContactRecorder(const ContactRecorder&) = delete;
   ContactRecorder& operator=(const ContactRecorder&) = delete;
@@ -49,13 +57,12 @@ class ContactRecorder {
   size_t Unfinished() const;
 
  private:
+  ContactRecorder(pid_t child, UniqueFd channel);
   void Work();
-  Recorded Record(size_t run, const std::string& name);
 
-  const std::string server_;
-  const std::filesystem::path temp_folder_;
+  const pid_t child_;
+  UniqueFd channel_;  // to the child: a name out, its record back
   UniqueFd event_;
-  std::unique_ptr<Database> connection_;  // the recorder thread's alone
   mutable std::mutex mutex_;
   std::condition_variable wake_;
   std::deque<std::pair<size_t, std::string>> queue_;  // guarded by mutex_

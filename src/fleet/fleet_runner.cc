@@ -48,7 +48,7 @@ struct Slot {
 struct SweepParts {
   std::unique_ptr<EchoSweep> echo;
   std::vector<std::string> targets;  // the runs' targets, in their order
-  std::filesystem::path recorder_folder;  // the contact recorder's Temp
+  std::unique_ptr<ContactRecorder> recorder;
 };
 
 class Runner {
@@ -59,7 +59,7 @@ class Runner {
         slots_(static_cast<size_t>(options.jobs)), starter_(kStartThreads) {
     if (sweep.echo == nullptr) return;
     sweep_ = std::make_unique<TargetSweep>(*sweep.echo, sweep.targets, options.rate, kLookupThreads);
-    recorder_ = std::make_unique<ContactRecorder>(options.server, sweep.recorder_folder);
+    recorder_ = std::move(sweep.recorder);
   }
 
   void Run(SignalChannel& signals) {
@@ -363,13 +363,18 @@ Status RunFleet(const RunnerOptions& options, FleetState& state, FleetView& view
     Result<std::unique_ptr<EchoSweep>> echo = MakeEchoSweep(sweep.targets);
     if (!echo.ok()) return echo.status();
     sweep.echo = std::move(echo).value();
-    // The slot after the agents' own.
-    Result<std::filesystem::path> recorder = folders.value()->Prepare(options.jobs);
-    if (!recorder.ok()) return recorder.status();
-    sweep.recorder_folder = recorder.value();
   }
   SignalChannel signals;
   if (signals.fd() < 0) return Status::Failure(errno, std::string("signalfd: ") + std::strerror(errno));
+  if (sweep.echo != nullptr) {
+    // Its Temp is the slot after the agents' own. It forks: before any
+    // thread, and after the signals are blocked, which its child inherits.
+    Result<std::filesystem::path> folder = folders.value()->Prepare(options.jobs);
+    if (!folder.ok()) return folder.status();
+    Result<std::unique_ptr<ContactRecorder>> recorder = ContactRecorder::Start(options.server, folder.value());
+    if (!recorder.ok()) return recorder.status();
+    sweep.recorder = std::move(recorder).value();
+  }
   state.started = Clock::now();
   {
     Runner runner(options, state, view, *pipe.value(), *folders.value(), sweep);

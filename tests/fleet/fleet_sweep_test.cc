@@ -101,6 +101,33 @@ TEST_F(FleetSweepTest, TheDatabaseHoldsWhatAnAgentPerTargetLeaves) {
   EXPECT_NE(sweep.out.find("  duplicate targets left out: 1\n"), std::string::npos) << sweep.out;
 }
 
+// A contact that cannot be recorded fails as the agent's own record would,
+// with its log line, in the report and in the usual log.
+TEST_F(FleetSweepTest, AContactThatCannotBeRecordedFailsAsTheAgentsWould) {
+  AddLabComputer(lab_, "SILENT", "192.0.2.4", R"({"echo": "timeout"})");
+  const std::string unusable = "sqlite:" + (work_.path() / "no-such-folder" / "x.db").string();
+  std::map<std::string, std::pair<std::string, std::string>> reports[2];
+  for (int per_target = 0; per_target < 2; ++per_target) {
+    const auto report = work_.path() / "r.json";
+    std::vector<std::string> args = {"--report", report.string(), unusable, "SILENT"};
+    if (per_target) args.insert(args.begin(), "--agent-per-target");
+    const FleetResult result = RunFleet(args, work_.path(), LabEnv());
+    EXPECT_EQ(result.exit_status, 1) << result.out << result.err;
+    const nlohmann::json rows = ReadJson(report)["targets"];
+    for (const nlohmann::json& row : rows) {
+      reports[per_target][row["target"]] = {row["outcome"], row["detail"]};
+    }
+  }
+  EXPECT_EQ(reports[0], reports[1]);
+  EXPECT_EQ(reports[0]["SILENT"].first, "failed");
+  EXPECT_TRUE(reports[0]["SILENT"].second.starts_with("Error updating last access database,SILENT:"))
+      << reports[0]["SILENT"].second;
+  const std::vector<std::string> log = ReadCrLfLines(work_.path() / "temp" / "Kelvarn.log");
+  EXPECT_EQ(std::count_if(log.begin(), log.end(),
+                          [](const std::string& line) { return line.find(",SILENT:") != std::string::npos; }),
+            2);
+}
+
 // Ctrl-C while silent targets wait for their echoes and a slow agent works:
 // every contact recorded so far stays, each reported, and nothing is
 // written for the rest.
