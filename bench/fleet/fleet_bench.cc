@@ -4,9 +4,11 @@
 //   fleet_bench [COMPUTERS [JOBS [ENGINES [MODES]]]]
 //
 // Defaults: 10000 computers, 256 jobs, ENGINES "sqlite,postgresql", MODES
-// "sweep,per-target". With HOSTLORE_FLEET_BENCH_BASELINE naming another
-// hostlore-fleet (an older build, with its agent next to it), that program
-// runs too, with the options it has always had ("baseline").
+// "sweep,per-target". HOSTLORE_FLEET_BENCH_FLEET names the hostlore-fleet
+// to measure (default: the one built with the benchmark; its agent is the
+// one next to it). With HOSTLORE_FLEET_BENCH_BASELINE naming another
+// hostlore-fleet (an older build), that program runs too, with the options
+// it has always had ("baseline").
 //
 // Every tenth computer answers (a copy of lab/pc042.json under its own name);
 // the others do not ("echo": "timeout"). With an agent per target each silent
@@ -177,11 +179,11 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: fleet_bench [COMPUTERS [JOBS [sqlite,postgresql [sweep,per-target]]]]\n");
     return 2;
   }
+  const char* chosen = std::getenv("HOSTLORE_FLEET_BENCH_FLEET");
+  const std::string fleet = chosen != nullptr ? chosen : HOSTLORE_FLEET_PATH;
   std::vector<Mode> runs;
-  if (modes.find("sweep") != std::string::npos) runs.push_back({"sweep", HOSTLORE_FLEET_PATH, "--rate 30000"});
-  if (modes.find("per-target") != std::string::npos) {
-    runs.push_back({"per-target", HOSTLORE_FLEET_PATH, "--agent-per-target"});
-  }
+  if (modes.find("sweep") != std::string::npos) runs.push_back({"sweep", fleet, "--rate 30000"});
+  if (modes.find("per-target") != std::string::npos) runs.push_back({"per-target", fleet, "--agent-per-target"});
   if (const char* baseline = std::getenv("HOSTLORE_FLEET_BENCH_BASELINE")) runs.push_back({"baseline", baseline, ""});
 
   std::string templ = (fs::temp_directory_path() / "hostlore-fleet-bench-XXXXXX").string();
