@@ -63,49 +63,31 @@ class IcmpSocketHandle final : public IcmpHandle {
     // 0.0.0.0 stands for this host on Linux: an echo there would answer for
     // a target that does not exist.
     if (destination == Ipv4Address{}) return {};
-    const SteadyClock::time_point deadline = SteadyClock::now() + request.timeout;
     const EchoMatch match{destination, socket_.identifier, next_sequence_++};
+    const SentEcho sent{match, RealTimeNanoseconds(), SteadyClock::now() + request.timeout};
     if (SendEchoRequest(socket_, match, request) != 0) return {};
-    return AwaitAnswer(match, deadline);
+    return AwaitEchoAnswer(socket_, sent, request.timeout, buffer_);
   }
 
  private:
-  EchoReply AwaitAnswer(const EchoMatch& match, SteadyClock::time_point deadline) {
-    for (;;) {
-      const SteadyClock::time_point now = SteadyClock::now();
-      if (now >= deadline) return {};
-      const auto wait = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
-      pollfd ready{.fd = socket_.fd.get(), .events = POLLIN, .revents = 0};
-      const int count = ::poll(&ready, 1, static_cast<int>(wait.count()));
-      if (count < 0 && errno != EINTR) return {};
-      if (count <= 0) continue;
-      // A raw socket receives the errors themselves as messages; only a
-      // datagram socket queues them.
-      if (ready.revents & POLLERR) {
-        const std::optional<EchoReply> reply = ReadAnswer(match, true);
-        ClearPendingError(socket_);
-        if (reply) return *reply;
-      }
-      if (ready.revents & POLLIN) {
-        if (std::optional<EchoReply> reply = ReadAnswer(match, false)) return *reply;
-      }
-      if (ready.revents & POLLNVAL) return {};
-    }
-  }
-
-  std::optional<EchoReply> ReadAnswer(const EchoMatch& match, bool error_queue) {
-    for (int i = 0; i < kMaxReadsPerWake; ++i) {
-      const std::optional<IcmpArrival> arrival = ReceiveIcmp(socket_, buffer_, error_queue);
-      if (!arrival) return std::nullopt;
-      if (std::optional<EchoReply> reply = ReplyTo(socket_, *arrival, match)) return reply;
-    }
-    return std::nullopt;
-  }
-
   IcmpSocket socket_;
   uint16_t next_sequence_ = 1;
   std::vector<uint8_t> buffer_;
 };
+
+// The answer to `sent` among what is waiting on the socket (its error
+// queue with `error_queue`), if it arrived within `timeout`.
+std::optional<EchoReply> ReadAnswer(const IcmpSocket& socket, const SentEcho& sent,
+                                    std::chrono::milliseconds timeout, bool error_queue,
+                                    std::vector<uint8_t>& buffer) {
+  for (int i = 0; i < kMaxReadsPerWake; ++i) {
+    const std::optional<IcmpArrival> arrival = ReceiveIcmp(socket, buffer, error_queue);
+    if (!arrival) return std::nullopt;
+    std::optional<EchoReply> reply = ReplyTo(socket, *arrival, sent.match);
+    if (reply && ArrivedInTime(*arrival, sent.sent_at, timeout)) return reply;
+  }
+  return std::nullopt;
+}
 
 Status SocketFailure(int error) {
   if (error == EACCES || error == EPERM) {
@@ -142,6 +124,10 @@ Result<IcmpSocket> OpenIcmpSocket(IcmpSocketKind kind) {
   IcmpSocket opened{UniqueFd(::socket(AF_INET, type | SOCK_CLOEXEC, IPPROTO_ICMP)), kind, 0};
   const int fd = opened.fd.get();
   if (fd < 0) return SocketFailure(errno);
+  // Arrivals carry the time the kernel received them, which decides
+  // whether a reply came in time, however late it is read.
+  const int stamp = 1;
+  ::setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &stamp, sizeof stamp);
   if (kind == IcmpSocketKind::kDatagram) {
     const int on = 1;
     if (::setsockopt(fd, IPPROTO_IP, IP_RECVERR, &on, sizeof on) != 0) return SocketFailure(errno);
@@ -235,6 +221,49 @@ std::optional<EchoReply> ReplyTo(const IcmpSocket& socket, const IcmpArrival& ar
   if (arrival.queued_error) return MatchQueuedError(arrival.error, arrival.bytes, match);
   return socket.kind == IcmpSocketKind::kRaw ? ParseIpv4Datagram(arrival.bytes, match)
                                              : ParseIcmpMessage(arrival.bytes, arrival.source, match);
+}
+
+int64_t RealTimeNanoseconds() {
+  timespec now;
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  return int64_t{now.tv_sec} * 1'000'000'000 + now.tv_nsec;
+}
+
+bool ArrivedInTime(const IcmpArrival& arrival, int64_t sent_at, std::chrono::milliseconds timeout) {
+  const int64_t received = arrival.received ? int64_t{arrival.received->tv_sec} * 1'000'000'000 +
+                                                  arrival.received->tv_nsec
+                                            : RealTimeNanoseconds();
+  return received - sent_at <= std::chrono::nanoseconds(timeout).count();
+}
+
+EchoReply AwaitEchoAnswer(const IcmpSocket& socket, const SentEcho& sent,
+                          std::chrono::milliseconds timeout, std::vector<uint8_t>& buffer) {
+  for (;;) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(sent.deadline - SteadyClock::now());
+    // Past the deadline the socket is still read once, without waiting:
+    // a thread that got no processor until then finds the reply that came
+    // in time.
+    const bool last = left.count() <= 0;
+    pollfd ready{.fd = socket.fd.get(), .events = POLLIN, .revents = 0};
+    const int count = ::poll(&ready, 1, last ? 0 : static_cast<int>(left.count()));
+    if (count < 0 && errno != EINTR) return {};
+    if (count > 0) {
+      // A raw socket receives the errors themselves as messages; only a
+      // datagram socket queues them.
+      if (ready.revents & POLLERR) {
+        const std::optional<EchoReply> reply = ReadAnswer(socket, sent, timeout, true, buffer);
+        ClearPendingError(socket);
+        if (reply) return *reply;
+      }
+      if (ready.revents & POLLIN) {
+        if (std::optional<EchoReply> reply = ReadAnswer(socket, sent, timeout, false, buffer)) {
+          return *reply;
+        }
+      }
+      if (ready.revents & POLLNVAL) return {};
+    }
+    if (last) return {};
+  }
 }
 
 void ClearPendingError(const IcmpSocket& socket) {

@@ -3,6 +3,7 @@
 // the sweep's many (icmp_sweep.h) are both built on these.
 #pragma once
 
+#include <chrono>
 #include <ctime>
 #include <memory>
 #include <optional>
@@ -75,6 +76,29 @@ std::optional<uint16_t> AnsweredSequence(const IcmpSocket& socket, const IcmpArr
 // about something else.
 std::optional<EchoReply> ReplyTo(const IcmpSocket& socket, const IcmpArrival& arrival,
                                  const EchoMatch& match);
+
+// The time now on the clock that the kernel stamps arrivals with
+// (CLOCK_REALTIME), in nanoseconds.
+int64_t RealTimeNanoseconds();
+
+// True when `arrival` (an answer to a request sent at `sent_at`, from
+// RealTimeNanoseconds) was received within `timeout` of it.
+bool ArrivedInTime(const IcmpArrival& arrival, int64_t sent_at, std::chrono::milliseconds timeout);
+
+// An echo request on its way: what answers it, when it was sent, and the
+// moment (sent_at + timeout on the steady clock) after which no more is
+// waited for it.
+struct SentEcho {
+  EchoMatch match;
+  int64_t sent_at = 0;  // RealTimeNanoseconds()
+  std::chrono::steady_clock::time_point deadline;
+};
+
+// Waits for the answer to `sent` until its deadline, then reads once more
+// what has arrived: a reply that the kernel received within `timeout`
+// counts however late this thread gets to read it. No reply: replies 0.
+EchoReply AwaitEchoAnswer(const IcmpSocket& socket, const SentEcho& sent,
+                          std::chrono::milliseconds timeout, std::vector<uint8_t>& buffer);
 
 // Reading the error queue leaves the error pending on the socket as well;
 // this clears it, so that poll does not report it again.

@@ -4,7 +4,6 @@
 
 #include <cerrno>
 #include <chrono>
-#include <ctime>
 #include <deque>
 #include <unordered_map>
 #include <vector>
@@ -27,21 +26,11 @@ constexpr int kSendBufferBytes = 4 << 20;
 // Reads per Collect, so that a flood cannot keep the caller from its other work.
 constexpr int kMaxReadsPerCollect = 4096;
 
-int64_t Nanoseconds(const timespec& at) { return int64_t{at.tv_sec} * 1'000'000'000 + at.tv_nsec; }
-
-int64_t RealTimeNow() {
-  timespec now;
-  ::clock_gettime(CLOCK_REALTIME, &now);
-  return Nanoseconds(now);
-}
-
 class IcmpSweep final : public EchoSweep {
  public:
   IcmpSweep(IcmpSocket socket, const EchoRequest& request)
       : socket_(std::move(socket)), request_(request) {
     const int fd = socket_.fd.get();
-    const int on = 1;
-    ::setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
     // The forced sizes need CAP_NET_ADMIN; otherwise net.core.rmem_max and
     // wmem_max cap them.
     if (::setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &kReceiveBufferBytes, sizeof kReceiveBufferBytes) != 0) {
@@ -61,7 +50,7 @@ class IcmpSweep final : public EchoSweep {
       return true;
     }
     const EchoMatch match{destination, socket_.identifier, *sequence};
-    const int64_t sent_at = RealTimeNow();
+    const int64_t sent_at = RealTimeNanoseconds();
     int error = SendEchoRequest(socket_, match, request_, false);
     // A send also fails with an error that the socket holds about an earlier
     // echo (host unreachable, say), and takes it; the error queue still
@@ -145,10 +134,8 @@ class IcmpSweep final : public EchoSweep {
       if (found == pending_.end()) continue;
       const std::optional<EchoReply> reply = ReplyTo(socket_, *arrival, found->second.match);
       if (!reply) continue;
-      const int64_t received = arrival->received ? Nanoseconds(*arrival->received) : RealTimeNow();
-      const auto timeout = std::chrono::nanoseconds(request_.timeout).count();
       // Too late: its timeout answers it (or already has).
-      if (received - found->second.sent_at > timeout) continue;
+      if (!ArrivedInTime(*arrival, found->second.sent_at, request_.timeout)) continue;
       answers.push_back({found->second.tag, *reply});
       pending_.erase(found);
     }

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <thread>
 
+#include "platform/network/icmp/echo_responder.h"
 #include "platform/network/namespace_pair.h"
 #include "platform/network/icmp/icmp_packet.h"
 #include "platform/network/icmp/icmp_socket.h"
@@ -194,6 +195,37 @@ TEST_P(EchoInNamespacesTest, SendWithoutRouteIsNoReplyAtOnce) {
   const EchoReply reply = handle->SendEcho(testing::kNoRouteHost, EchoRequest{});
   EXPECT_EQ(reply.replies, 0u);
   EXPECT_LT(duration<double>(steady_clock::now() - start).count(), 1.0);
+}
+
+// A thread that gets no processor until after its deadline (an agent on a
+// starved host) must still find the reply that came in time, and only that.
+TEST_P(EchoInNamespacesTest, ReplyReadAfterTheDeadlineCountsWhenItCameInTime) {
+  constexpr Ipv4Address kPrompt{10, 213, 3, 10};
+  constexpr Ipv4Address kSlow{10, 213, 3, 11};  // answers after 300 ms
+  RequireOwnRoute(kPrompt);
+  RequireOwnRoute(kSlow);
+  std::string why_not;
+  const auto responder = testing::EchoResponder::Start(
+      *pair_, {{kPrompt, std::chrono::milliseconds(0)}, {kSlow, std::chrono::milliseconds(300)}}, why_not);
+  ASSERT_NE(responder, nullptr) << why_not;
+  std::optional<IcmpSocket> socket;
+  ASSERT_TRUE(pair_->InClient([&] {
+    Result<IcmpSocket> opened = OpenIcmpSocket(GetParam());
+    if (opened.ok()) socket = std::move(opened).value();
+  }));
+  ASSERT_TRUE(socket.has_value());
+  EchoRequest request;
+  request.timeout = std::chrono::milliseconds(200);
+  std::vector<uint8_t> buffer;
+  uint16_t sequence = 1;
+  for (const Ipv4Address& destination : {kPrompt, kSlow}) {
+    const SentEcho sent{{destination, socket->identifier, sequence++}, RealTimeNanoseconds(),
+                        steady_clock::now() + request.timeout};
+    ASSERT_EQ(SendEchoRequest(*socket, sent.match, request), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    const EchoReply reply = AwaitEchoAnswer(*socket, sent, request.timeout, buffer);
+    EXPECT_EQ(reply.replies, destination == kPrompt ? 1u : 0u) << FormatDottedAddress(destination);
+  }
 }
 
 // While one handle waits for a silent address, another keeps drawing echo
