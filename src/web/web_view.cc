@@ -142,7 +142,7 @@ void WebView::RefreshLoop() {
   for (;;) {
     if (wake_.wait_for(lock, std::chrono::seconds(options_.refresh_seconds), [this] { return stopping_; })) return;
     lock.unlock();
-    Result<RefreshReport> refreshed = RefreshFleetIndex(*source_.index, *source_.reader, std::time(nullptr));
+    Result<RefreshReport> refreshed = RefreshFleetIndex(*source_.index, *source_.reader, options_.now());
     if (!refreshed.ok()) {
       std::cerr << "hostlore-web: the fleet index was not refreshed: "
                 << Escape(refreshed.status().description(), EscapeFor::kTerminal) << "\n";
@@ -156,7 +156,7 @@ void WebView::Route() {
   const auto serve = [this](Page page) {
     return [this, page](const httplib::Request& request, httplib::Response& response) {
       const auto started = std::chrono::steady_clock::now();
-      const std::time_t now = std::time(nullptr);
+      const std::time_t now = options_.now();
       PageContext context;
       context.stale = {StoredTimeDaysBefore(now, options_.stale_days)};
       context.stale_days = options_.stale_days;

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <condition_variable>
+#include <ctime>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -25,6 +27,8 @@ struct WebOptions {
   int port = 8080;                   // 0: any free port
   int stale_days = 30;               // not reached for this long: stale
   int refresh_seconds = 60;          // between refreshes of the fleet index
+  // What "now" is for staleness and new computers (tests fix it).
+  std::function<std::time_t()> now = [] { return std::time(nullptr); };
 };
 
 class WebView {
