@@ -20,6 +20,7 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv, bool capture) {
   if (capture && ::pipe2(pipe_fds, O_CLOEXEC) != 0) return;
   pid_ = ::fork();
   if (pid_ == 0) {
+    ::setpgid(0, 0);  // a group of its own, so that its children end with it
     const int devnull = ::open("/dev/null", O_RDWR);
     ::dup2(devnull, 0);
     ::dup2(capture ? pipe_fds[1] : devnull, 1);
@@ -39,12 +40,12 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv, bool capture) {
 ChildProcess::~ChildProcess() {
   if (out_ >= 0) ::close(out_);
   if (pid_ <= 0) return;
-  ::kill(pid_, SIGTERM);
+  ::kill(-pid_, SIGTERM);
   for (int waited = 0; waited < 100; ++waited) {
-    if (::waitpid(pid_, nullptr, WNOHANG) == pid_) return;
+    if (::waitpid(pid_, nullptr, WNOHANG) == pid_) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
-  ::kill(pid_, SIGKILL);
+  ::kill(-pid_, SIGKILL);  // whatever of the group is left
   ::waitpid(pid_, nullptr, 0);
 }
 

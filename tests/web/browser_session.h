@@ -12,8 +12,9 @@
 
 namespace hostlore::test {
 
-// A program run in the background; stopped (SIGTERM, then SIGKILL) and
-// waited for when the object ends. With `capture`, its standard output can
+// A program run in the background in a process group of its own; the
+// group is stopped (SIGTERM, then SIGKILL) and the program waited for when
+// the object ends. With `capture`, its standard output can
 // be read line by line.
 class ChildProcess {
  public:
