@@ -4,12 +4,15 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <ostream>
 #include <string>
 #include <variant>
 #include <vector>
 
 #include <nlohmann/json.hpp>
+
+#include "platform/status.h"
 
 namespace hostlore {
 
@@ -20,6 +23,29 @@ struct AnswerTable {
   std::vector<std::string> columns;
   std::vector<std::vector<AnswerCell>> rows;
 };
+
+// A long answer in chunks of at most kAnswerChunk rows, each with the
+// columns; an empty answer is one chunk without rows.
+inline constexpr size_t kAnswerChunk = 2000;
+using AnswerChunks = std::function<void(const AnswerTable&)>;
+// Runs a query and hands its rows on in chunks: `query` is called with a
+// row callback and `to_table` turns collected rows into a chunk.
+using AnswerStream = std::function<Status(const AnswerChunks&)>;
+template <typename Row, typename Query, typename ToTable>
+Status StreamAnswer(const Query& query, const ToTable& to_table, const AnswerChunks& chunks) {
+  std::vector<Row> rows;
+  bool sent = false;
+  const Status done = query([&](Row&& row) {
+    rows.push_back(std::move(row));
+    if (rows.size() == kAnswerChunk) {
+      chunks(to_table(rows));
+      rows.clear();
+      sent = true;
+    }
+  });
+  if (done.ok() && (!rows.empty() || !sent)) chunks(to_table(rows));
+  return done;
+}
 
 // RFC 4180 with CR LF line ends: the header line, then one line per row.
 // Cells go through Escape(kCsvCell).

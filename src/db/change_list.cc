@@ -7,7 +7,7 @@ namespace hostlore {
 // Newest first in the order of the time index (time, computer, seq), so
 // that a page of the newest records reads only that page.
 Result<ChangePage> ListChanges(IndexDb& index, const ChangeFilter& filter, const StaleRule& stale,
-                               QueryPage page) {
+                               QueryPage page, const std::function<void(ChangeRow&&)>& each) {
   std::string where = " WHERE 1 = 1";
   std::vector<std::string> values;
   if (filter.since) {
@@ -24,11 +24,14 @@ Result<ChangePage> ListChanges(IndexDb& index, const ChangeFilter& filter, const
   }
   const std::string from = " FROM change ch JOIN computer c ON c.id = ch.computer";
   ChangePage result;
-  Result<IndexStatement> count = index.Prepare("SELECT COUNT(*)" + from + where);
-  if (!count.ok()) return count.status();
-  for (size_t i = 0; i < values.size(); ++i) count->Bind(static_cast<int>(i) + 1, std::string_view(values[i]));
-  if (Result<bool> row = count->Step(); !row.ok()) return row.status();
-  result.total = count->Integer(0);
+  if (page.count) {
+    Result<IndexStatement> count =
+        index.Prepare("SELECT COUNT(*)" + (filter.computer ? from : std::string(" FROM change ch")) + where);
+    if (!count.ok()) return count.status();
+    for (size_t i = 0; i < values.size(); ++i) count->Bind(static_cast<int>(i) + 1, std::string_view(values[i]));
+    if (Result<bool> row = count->Step(); !row.ok()) return row.status();
+    result.total = count->Integer(0);
+  }
 
   Result<IndexStatement> select = index.Prepare(
       "SELECT ch.time, c.name, ch.kind, ch.subject, ch.message, (c.last_contact IS NULL OR c.last_contact < ?)" +
@@ -42,9 +45,11 @@ Result<ChangePage> ListChanges(IndexDb& index, const ChangeFilter& filter, const
     Result<bool> row = select->Step();
     if (!row.ok()) return row.status();
     if (!row.value()) break;
-    result.rows.push_back({select->Text(0), select->Text(1),
-                           ChangeKindFromName(select->Text(2)).value_or(ChangeKind::kOther), select->Text(3),
-                           select->Text(4), select->Integer(5) != 0});
+    ChangeRow change{select->Text(0), select->Text(1),
+                     ChangeKindFromName(select->Text(2)).value_or(ChangeKind::kOther), select->Text(3),
+                     select->Text(4), select->Integer(5) != 0};
+    if (each) each(std::move(change));
+    else result.rows.push_back(std::move(change));
   }
   return result;
 }

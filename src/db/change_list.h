@@ -2,6 +2,7 @@
 // time, of a kind, of a computer.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -31,8 +32,9 @@ struct ChangePage {
   std::vector<ChangeRow> rows;
 };
 
+// With `each`, the rows go to it as they are read instead of into the page.
 Result<ChangePage> ListChanges(IndexDb& index, const ChangeFilter& filter, const StaleRule& stale,
-                               QueryPage page);
+                               QueryPage page, const std::function<void(ChangeRow&&)>& each = {});
 
 // time, computer, kind, subject, message, stale.
 AnswerTable ChangeTable(const std::vector<ChangeRow>& rows);

@@ -28,7 +28,7 @@ std::optional<ComputerSort> ComputerSortFromName(std::string_view name) {
 }
 
 Result<ComputerPage> ListComputers(IndexDb& index, const ComputerFilter& filter, const StaleRule& stale,
-                                   QueryPage page) {
+                                   QueryPage page, const std::function<void(ComputerRow&&)>& each) {
   // Conditions and their values, in marker order after the stale limit.
   std::string where = " WHERE 1 = 1";
   std::vector<std::optional<std::string>> values;
@@ -51,11 +51,13 @@ Result<ComputerPage> ListComputers(IndexDb& index, const ComputerFilter& filter,
   const std::string order = " ORDER BY (" + column + " IS NULL), " + column + direction + ", name" + direction;
 
   ComputerPage result;
-  Result<IndexStatement> count = index.Prepare("SELECT COUNT(*) FROM computer" + where);
-  if (!count.ok()) return count.status();
-  for (size_t i = 0; i < values.size(); ++i) count->Bind(static_cast<int>(i) + 1, values[i]);
-  if (Result<bool> row = count->Step(); !row.ok()) return row.status();
-  result.total = count->Integer(0);
+  if (page.count) {
+    Result<IndexStatement> count = index.Prepare("SELECT COUNT(*) FROM computer" + where);
+    if (!count.ok()) return count.status();
+    for (size_t i = 0; i < values.size(); ++i) count->Bind(static_cast<int>(i) + 1, values[i]);
+    if (Result<bool> row = count->Step(); !row.ok()) return row.status();
+    result.total = count->Integer(0);
+  }
 
   Result<IndexStatement> select =
       index.Prepare(std::string("SELECT ") + kColumns + " FROM computer" + where + order + " LIMIT ? OFFSET ?");
@@ -85,7 +87,8 @@ Result<ComputerPage> ListComputers(IndexDb& index, const ComputerFilter& filter,
     computer.outcome = OutcomeFromName(select->Text(13)).value_or(ContactOutcome::kInventoried);
     computer.inventoried = select->Integer(14) != 0;
     computer.stale = select->Integer(15) != 0;
-    result.rows.push_back(std::move(computer));
+    if (each) each(std::move(computer));
+    else result.rows.push_back(std::move(computer));
   }
   return result;
 }

@@ -2,6 +2,7 @@
 // filtered, sorted and a page at a time; also the stale and the new ones.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -45,8 +46,9 @@ struct ComputerPage {
   std::vector<ComputerRow> rows;
 };
 
+// With `each`, the rows go to it as they are read instead of into the page.
 Result<ComputerPage> ListComputers(IndexDb& index, const ComputerFilter& filter, const StaleRule& stale,
-                                   QueryPage page);
+                                   QueryPage page, const std::function<void(ComputerRow&&)>& each = {});
 
 // name, address, operating_system, service_pack, domain, user, memory_mb,
 // manufacturer, model, last_contact, last_inventory, last_change,

@@ -27,13 +27,19 @@ class FleetIndex {
   // Opens the index at `path` for the inventory named by `server` (the
   // server field). kWrite creates the file (mode 0600, its folder 0700: it
   // holds inventory data) and its tables, and starts afresh when the file
-  // was made by another version or for another inventory. kRead opens an
+  // was made by another version or for another inventory, or is damaged. kRead opens an
   // existing index of that inventory. Failure: the file cannot be opened,
   // or (kRead) is no index of `server`.
   static Result<std::unique_ptr<FleetIndex>> Open(const std::string& path, std::string_view server,
                                                   IndexDb::Mode mode);
 
   IndexDb& db() { return *db_; }
+
+  // The indexes that only speed up questions (by program, by time): a
+  // refresh of most of the fleet drops them first and creates them at its
+  // end; questions meanwhile get the same answers, slower.
+  Status DropSecondaryIndexes();
+  Status CreateSecondaryIndexes();
   // The time of the last completed refresh (stored form), if any.
   std::optional<std::string> RefreshedAt();
 

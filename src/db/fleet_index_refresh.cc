@@ -16,6 +16,10 @@
 namespace hostlore {
 namespace {
 
+// A refresh that reads more computers than this, and most of the fleet,
+// builds the secondary indexes anew.
+constexpr size_t kBulkRefresh = 1000;
+
 struct KnownComputer {
   int64_t id = 0;
   bool inventoried = false;
@@ -255,6 +259,9 @@ Result<RefreshReport> RefreshFleetIndex(FleetIndex& index, InventoryReader& inve
   if (!changed.empty()) {
     if (Status s = writer.Prepare(); !s.ok()) return s;
   }
+  if (changed.size() > kBulkRefresh && changed.size() * 2 > stamps.size()) {
+    if (Status s = index.DropSecondaryIndexes(); !s.ok()) return s;
+  }
   for (size_t first = 0; first < changed.size(); first += kSummaryBatch) {
     const std::vector<std::string> batch(changed.begin() + static_cast<ptrdiff_t>(first),
                                          changed.begin() + static_cast<ptrdiff_t>(std::min(first + kSummaryBatch, changed.size())));
@@ -288,6 +295,8 @@ Result<RefreshReport> RefreshFleetIndex(FleetIndex& index, InventoryReader& inve
           "DELETE FROM program WHERE NOT EXISTS (SELECT 1 FROM installation WHERE program = program.id)");
       if (!s.ok()) return s;
     }
+    // Also after a refresh that stopped half way.
+    if (Status s = index.CreateSecondaryIndexes(); !s.ok()) return s;
     Result<IndexStatement> stamp = db.Prepare("INSERT OR REPLACE INTO meta (key, value) VALUES ('refreshed', ?)");
     if (!stamp.ok()) return stamp.status();
     return stamp->Bind(1, FormatTimeStamp(now)).Run();

@@ -8,10 +8,12 @@
 namespace hostlore {
 
 // Rows `offset` to `offset + limit - 1` of an answer; a negative limit
-// gives every row from `offset` on.
+// gives every row from `offset` on. Without `count`, the answer's total is
+// not counted (it stays 0).
 struct QueryPage {
   int64_t offset = 0;
   int64_t limit = -1;
+  bool count = true;
 };
 
 // A computer is stale when it has not been reached since `before` (a stored

@@ -43,7 +43,7 @@ Result<FleetSummary> SummarizeFleet(IndexDb& index, const StaleRule& stale, cons
   if (!new_page.ok()) return new_page.status();
   summary.newcomers = std::move(new_page).value();
 
-  Result<ChangePage> changes = ListChanges(index, {}, stale, {0, list_length});
+  Result<ChangePage> changes = ListChanges(index, {}, stale, {0, list_length, false});
   if (!changes.ok()) return changes.status();
   summary.newest_changes = std::move(changes->rows);
   return summary;

@@ -15,12 +15,15 @@ Result<int64_t> CountOf(IndexDb& index, const std::string& sql, const std::vecto
 
 }  // namespace
 
-Result<ProgramPage> SearchPrograms(IndexDb& index, std::string_view text, QueryPage page) {
+Result<ProgramPage> SearchPrograms(IndexDb& index, std::string_view text, QueryPage page,
+                                   const std::function<void(ProgramSummary&&)>& each) {
   const std::string folded = FoldCase(text);
   ProgramPage result;
-  Result<int64_t> total = CountOf(index, "SELECT COUNT(*) FROM program WHERE instr(folded, ?) > 0", {folded});
-  if (!total.ok()) return total.status();
-  result.total = total.value();
+  if (page.count) {
+    Result<int64_t> total = CountOf(index, "SELECT COUNT(*) FROM program WHERE instr(folded, ?) > 0", {folded});
+    if (!total.ok()) return total.status();
+    result.total = total.value();
+  }
 
   Result<IndexStatement> programs = index.Prepare(
       "SELECT id, name, (SELECT COUNT(DISTINCT computer) FROM installation WHERE program = program.id) "
@@ -44,25 +47,31 @@ Result<ProgramPage> SearchPrograms(IndexDb& index, std::string_view text, QueryP
       program.versions.push_back({versions->Text(0), versions->Integer(1)});
     }
     versions->Reset();
-    result.programs.push_back(std::move(program));
+    if (each) each(std::move(program));
+    else result.programs.push_back(std::move(program));
   }
   return result;
 }
 
 Result<InstallationPage> ListInstallations(IndexDb& index, const InstallationFilter& filter,
-                                           const StaleRule& stale, QueryPage page) {
+                                           const StaleRule& stale, QueryPage page,
+                                           const std::function<void(InstallationRow&&)>& each) {
   std::string where = filter.program ? " WHERE p.name = ?" : " WHERE instr(p.folded, ?) > 0";
   std::vector<std::string> values{filter.program ? *filter.program : FoldCase(filter.text)};
   if (filter.version) {
     where += " AND i.version = ?";
     values.push_back(*filter.version);
   }
-  const std::string from =
-      " FROM program p JOIN installation i ON i.program = p.id JOIN computer c ON c.id = i.computer";
+  // CROSS JOIN keeps SQLite to this order: the few matching programs first,
+  // then their installations through the index by program.
+  const std::string programs = " FROM program p CROSS JOIN installation i ON i.program = p.id";
+  const std::string from = programs + " CROSS JOIN computer c ON c.id = i.computer";
   InstallationPage result;
-  Result<int64_t> total = CountOf(index, "SELECT COUNT(*)" + from + where, values);
-  if (!total.ok()) return total.status();
-  result.total = total.value();
+  if (page.count) {
+    Result<int64_t> total = CountOf(index, "SELECT COUNT(*)" + programs + where, values);
+    if (!total.ok()) return total.status();
+    result.total = total.value();
+  }
 
   Result<IndexStatement> select = index.Prepare(
       "SELECT p.name, i.version, c.name, c.last_contact, (c.last_contact IS NULL OR c.last_contact < ?)" + from +
@@ -76,8 +85,10 @@ Result<InstallationPage> ListInstallations(IndexDb& index, const InstallationFil
     Result<bool> row = select->Step();
     if (!row.ok()) return row.status();
     if (!row.value()) break;
-    result.rows.push_back({select->Text(0), select->Text(1), select->Text(2), select->OptionalText(3),
-                           select->Integer(4) != 0});
+    InstallationRow installation{select->Text(0), select->Text(1), select->Text(2), select->OptionalText(3),
+                                 select->Integer(4) != 0};
+    if (each) each(std::move(installation));
+    else result.rows.push_back(std::move(installation));
   }
   return result;
 }

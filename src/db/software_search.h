@@ -3,6 +3,7 @@
 // have each, and the installations down to the computers.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -32,7 +33,9 @@ struct ProgramPage {
 
 // Programs whose name holds `text` (every program for the empty text), by
 // name, a page of programs at a time.
-Result<ProgramPage> SearchPrograms(IndexDb& index, std::string_view text, QueryPage page);
+// With `each`, the programs go to it as they are read instead of into the page.
+Result<ProgramPage> SearchPrograms(IndexDb& index, std::string_view text, QueryPage page,
+                                   const std::function<void(ProgramSummary&&)>& each = {});
 
 struct InstallationFilter {
   std::string text;                    // part of the program name, without regard to case
@@ -53,7 +56,8 @@ struct InstallationPage {
 
 // Installations by program, version and computer name.
 Result<InstallationPage> ListInstallations(IndexDb& index, const InstallationFilter& filter,
-                                           const StaleRule& stale, QueryPage page);
+                                           const StaleRule& stale, QueryPage page,
+                                           const std::function<void(InstallationRow&&)>& each = {});
 
 // program, version, computers: one row per version.
 AnswerTable ProgramTable(const std::vector<ProgramSummary>& programs);

@@ -25,10 +25,10 @@ WebReply ServeChanges(const QueryParams& query, PageContext& context) {
   std::shared_ptr<FleetIndex> index = context.index;
   const StaleRule stale = context.stale;
   if (request.format == ReplyFormat::kCsv) {
-    return CsvReply("changes.csv", [index, filter, stale](QueryPage page) -> Result<AnswerTable> {
-      Result<ChangePage> found = ListChanges(index->db(), filter, stale, page);
-      if (!found.ok()) return found.status();
-      return ChangeTable(found->rows);
+    return CsvReply("changes.csv", [index, filter, stale](const AnswerChunks& chunks) {
+      return StreamAnswer<ChangeRow>(
+          [&](const auto& each) { return ListChanges(index->db(), filter, stale, {0, -1, false}, each).status(); },
+          ChangeTable, chunks);
     });
   }
   Result<ChangePage> found = ListChanges(index->db(), filter, stale, request.query_page());

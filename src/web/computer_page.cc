@@ -159,11 +159,7 @@ WebReply ServeComputer(const QueryParams& query, PageContext& context) {
 
   if (format == ReplyFormat::kCsv) {
     const std::string_view chosen = kLists[list.value_or(0)];
-    AnswerTable table = ListTable(record, chosen);
-    return CsvReply("computer-" + std::string(chosen) + ".csv", [table](QueryPage page) -> Result<AnswerTable> {
-      if (page.offset > 0) return AnswerTable{table.columns, {}};
-      return table;
-    });
+    return CsvReply("computer-" + std::string(chosen) + ".csv", ListTable(record, chosen));
   }
   if (format == ReplyFormat::kJson) {
     nlohmann::ordered_json json;

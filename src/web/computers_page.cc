@@ -84,10 +84,10 @@ WebReply ServeComputers(const QueryParams& query, PageContext& context) {
   std::shared_ptr<FleetIndex> index = context.index;
   const StaleRule stale = context.stale;
   if (request.format == ReplyFormat::kCsv) {
-    return CsvReply("computers.csv", [index, filter, stale](QueryPage page) -> Result<AnswerTable> {
-      Result<ComputerPage> found = ListComputers(index->db(), filter, stale, page);
-      if (!found.ok()) return found.status();
-      return ComputerTable(found->rows);
+    return CsvReply("computers.csv", [index, filter, stale](const AnswerChunks& chunks) {
+      return StreamAnswer<ComputerRow>(
+          [&](const auto& each) { return ListComputers(index->db(), filter, stale, {0, -1, false}, each).status(); },
+          ComputerTable, chunks);
     });
   }
   Result<ComputerPage> found = ListComputers(index->db(), filter, stale, request.query_page());

@@ -47,11 +47,7 @@ WebReply ServeFleet(const QueryParams& query, PageContext& context) {
   if (!summary.ok()) return Unavailable("the fleet index cannot be read: " + summary.status().description(), format);
   const FleetSummary& fleet = summary.value();
   if (format == ReplyFormat::kCsv) {
-    AnswerTable table = FleetCountTable(fleet);
-    return CsvReply("fleet.csv", [table](QueryPage page) -> Result<AnswerTable> {
-      if (page.offset > 0) return AnswerTable{table.columns, {}};
-      return table;
-    });
+    return CsvReply("fleet.csv", FleetCountTable(fleet));
   }
   if (format == ReplyFormat::kJson) {
     nlohmann::ordered_json json;

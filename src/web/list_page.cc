@@ -60,12 +60,19 @@ nlohmann::ordered_json ListJson(const ListView& list, const ListRequest& request
   return json;
 }
 
-WebReply CsvReply(std::string download_name, std::function<Result<AnswerTable>(QueryPage)> pages) {
+WebReply CsvReply(std::string download_name, AnswerStream stream) {
   WebReply reply;
   reply.content_type = "text/csv; charset=utf-8";
   reply.download_name = std::move(download_name);
-  reply.csv_pages = std::move(pages);
+  reply.csv_stream = std::move(stream);
   return reply;
+}
+
+WebReply CsvReply(std::string download_name, AnswerTable table) {
+  return CsvReply(std::move(download_name), [table = std::move(table)](const AnswerChunks& chunks) {
+    chunks(table);
+    return Status::Ok();
+  });
 }
 
 }  // namespace hostlore

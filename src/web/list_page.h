@@ -40,7 +40,9 @@ std::string Pager(const ListView& list, const ListRequest& request, int64_t tota
 nlohmann::ordered_json ListJson(const ListView& list, const ListRequest& request, int64_t total,
                                 nlohmann::ordered_json rows);
 
-// Every row of an answer as CSV, fetched and sent a page at a time.
-WebReply CsvReply(std::string download_name, std::function<Result<AnswerTable>(QueryPage)> pages);
+// Every row of an answer as CSV, sent as the query reads it.
+WebReply CsvReply(std::string download_name, AnswerStream stream);
+// The same for an answer already at hand.
+WebReply CsvReply(std::string download_name, AnswerTable table);
 
 }  // namespace hostlore

@@ -12,10 +12,10 @@ WebReply ServeSoftware(const QueryParams& query, PageContext& context) {
   ListView list{"/software", {{"q", text}}};
   std::shared_ptr<FleetIndex> index = context.index;
   if (request.format == ReplyFormat::kCsv) {
-    return CsvReply("software.csv", [index, text](QueryPage page) -> Result<AnswerTable> {
-      Result<ProgramPage> found = SearchPrograms(index->db(), text, page);
-      if (!found.ok()) return found.status();
-      return ProgramTable(found->programs);
+    return CsvReply("software.csv", [index, text](const AnswerChunks& chunks) {
+      return StreamAnswer<ProgramSummary>(
+          [&](const auto& each) { return SearchPrograms(index->db(), text, {0, -1, false}, each).status(); },
+          ProgramTable, chunks);
     });
   }
   Result<ProgramPage> found = SearchPrograms(index->db(), text, request.query_page());
@@ -67,10 +67,12 @@ WebReply ServeInstallations(const QueryParams& query, PageContext& context) {
   std::shared_ptr<FleetIndex> index = context.index;
   const StaleRule stale = context.stale;
   if (request.format == ReplyFormat::kCsv) {
-    return CsvReply("installations.csv", [index, filter, stale](QueryPage page) -> Result<AnswerTable> {
-      Result<InstallationPage> found = ListInstallations(index->db(), filter, stale, page);
-      if (!found.ok()) return found.status();
-      return InstallationTable(found->rows);
+    return CsvReply("installations.csv", [index, filter, stale](const AnswerChunks& chunks) {
+      return StreamAnswer<InstallationRow>(
+          [&](const auto& each) {
+            return ListInstallations(index->db(), filter, stale, {0, -1, false}, each).status();
+          },
+          InstallationTable, chunks);
     });
   }
   Result<InstallationPage> found = ListInstallations(index->db(), filter, stale, request.query_page());

@@ -106,11 +106,14 @@ int main(int argc, char** argv) {
   }
   if (source->index_path != fallback) remove_temporary(), temporary.clear();
   const auto started = std::chrono::steady_clock::now();
-  Result<RefreshReport> refreshed = RefreshFleetIndex(*source->index, *source->reader, std::time(nullptr),
-                                                      [](size_t done, size_t total) {
-                                                        std::cerr << "hostlore-web: indexing the fleet: " << done
-                                                                  << " of " << total << "\n";
-                                                      });
+  size_t shown = 0;
+  Result<RefreshReport> refreshed = RefreshFleetIndex(
+      *source->index, *source->reader, std::time(nullptr), [&](size_t done, size_t total) {
+        if (done * 10 / total > shown || done == total) {
+          shown = done * 10 / total;
+          std::cerr << "hostlore-web: indexing the fleet: " << done << " of " << total << " computers read\n";
+        }
+      });
   if (!refreshed.ok()) {
     std::cerr << "hostlore-web: cannot index the fleet: "
               << Escape(refreshed.status().description(), EscapeFor::kTerminal) << "\n";

@@ -21,8 +21,8 @@ struct WebReply {
   std::string content_type = "text/html; charset=utf-8";
   std::string body;
   std::string download_name;  // a file name of ours: sent as an attachment
-  // When set, the reply is CSV streamed page by page (body unused).
-  std::function<Result<AnswerTable>(QueryPage)> csv_pages;
+  // When set, the reply is CSV streamed as the query reads it (body unused).
+  AnswerStream csv_stream;
 };
 
 enum class ReplyFormat { kHtml, kCsv, kJson };

@@ -29,28 +29,30 @@ void SecurityHeaders(httplib::Response& response) {
   response.set_header("Cache-Control", "no-cache");
 }
 
-// Sends `reply`; a CSV answer streams page by page on the request's thread.
+// Sends `reply`; a CSV answer streams on the request's thread as the query
+// reads it.
 void Send(const WebReply& reply, httplib::Response& response) {
   SecurityHeaders(response);
   response.status = reply.status;
   if (!reply.download_name.empty()) {
     response.set_header("Content-Disposition", "attachment; filename=\"" + reply.download_name + "\"");
   }
-  if (!reply.csv_pages) {
+  if (!reply.csv_stream) {
     response.set_content(reply.body, reply.content_type.c_str());
     return;
   }
-  auto pages = reply.csv_pages;
-  auto offset = std::make_shared<int64_t>(0);
-  constexpr int64_t kRows = 2000;
-  response.set_chunked_content_provider(reply.content_type, [pages, offset](size_t, httplib::DataSink& sink) {
-    Result<AnswerTable> page = pages({*offset, kRows});
-    if (!page.ok()) return false;  // the client sees the answer cut short
-    std::string text = *offset == 0 ? CsvHeader(page.value()) : std::string();
-    text += CsvRows(page.value());
-    *offset += kRows;
-    if (!text.empty() && !sink.write(text.data(), text.size())) return false;
-    if (static_cast<int64_t>(page->rows.size()) < kRows) sink.done();
+  auto stream = reply.csv_stream;
+  response.set_chunked_content_provider(reply.content_type, [stream](size_t, httplib::DataSink& sink) {
+    bool first = true;
+    bool open = true;
+    const Status done = stream([&](const AnswerTable& chunk) {
+      std::string text = first ? CsvHeader(chunk) : std::string();
+      text += CsvRows(chunk);
+      first = false;
+      if (open && !text.empty()) open = sink.write(text.data(), text.size());
+    });
+    if (!done.ok() || !open) return false;  // the client sees the answer cut short
+    sink.done();
     return true;
   });
 }

@@ -24,6 +24,7 @@ class ChildProcess {
   ChildProcess& operator=(const ChildProcess&) = delete;
 
   bool started() const { return pid_ > 0; }
+  pid_t pid() const { return pid_; }
   // The next line of standard output; empty when none came within `seconds`.
   std::string ReadLine(int seconds);
 

@@ -9,32 +9,30 @@ std::optional<AnswerFormat> AnswerFormatFromName(std::string_view name) {
   return std::nullopt;
 }
 
-Status PrintAnswer(AnswerFormat format, std::ostream& out,
-                   const std::function<Result<AnswerTable>(QueryPage)>& fetch) {
+Status PrintAnswer(AnswerFormat format, std::ostream& out, const AnswerStream& stream) {
+  bool first_chunk = true;
   bool first_row = true;
   if (format == AnswerFormat::kJson) out << "[";
-  for (int64_t offset = 0;; offset += kOutputPage) {
-    Result<AnswerTable> page = fetch({offset, kOutputPage});
-    if (!page.ok()) return page.status();
+  const Status done = stream([&](const AnswerTable& chunk) {
     switch (format) {
       case AnswerFormat::kText:
-        WriteTextTable(page.value(), out, offset == 0);
+        WriteTextTable(chunk, out, first_chunk);
         break;
       case AnswerFormat::kCsv:
-        if (offset == 0) out << CsvHeader(page.value());
-        out << CsvRows(page.value());
+        if (first_chunk) out << CsvHeader(chunk);
+        out << CsvRows(chunk);
         break;
       case AnswerFormat::kJson:
-        for (const nlohmann::ordered_json& row : JsonRows(page.value())) {
+        for (const nlohmann::ordered_json& row : JsonRows(chunk)) {
           out << (first_row ? "\n" : ",\n") << JsonText(row);
           first_row = false;
         }
         break;
     }
-    if (static_cast<int64_t>(page->rows.size()) < kOutputPage) break;
-  }
+    first_chunk = false;
+  });
   if (format == AnswerFormat::kJson) out << "\n]\n";
-  return Status::Ok();
+  return done;
 }
 
 }  // namespace hostlore

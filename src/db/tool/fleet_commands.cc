@@ -52,39 +52,43 @@ int ShowComputer(FleetSource& source, const std::string& name, std::ostream& out
   return 0;
 }
 
-Status Answer(const FleetCommand& command, IndexDb& index, const StaleRule& stale, std::ostream& out) {
+// The stream of rows that answers `command`, every row at once.
+AnswerStream Answer(const FleetCommand& command, IndexDb& index, const StaleRule& stale) {
+  const QueryPage all{0, -1, false};
   if (command.command == "software" && command.versions) {
-    return PrintAnswer(command.format, out, [&](QueryPage page) -> Result<AnswerTable> {
-      Result<ProgramPage> found = SearchPrograms(index, command.argument, page);
-      if (!found.ok()) return found.status();
-      return ProgramTable(found->programs);
-    });
+    return [&, all](const AnswerChunks& chunks) {
+      return StreamAnswer<ProgramSummary>(
+          [&](const auto& each) { return SearchPrograms(index, command.argument, all, each).status(); },
+          ProgramTable, chunks);
+    };
   }
   if (command.command == "software") {
-    return PrintAnswer(command.format, out, [&](QueryPage page) -> Result<AnswerTable> {
-      Result<InstallationPage> found = ListInstallations(index, {command.argument, {}, {}}, stale, page);
-      if (!found.ok()) return found.status();
-      return InstallationTable(found->rows);
-    });
+    return [&, all](const AnswerChunks& chunks) {
+      return StreamAnswer<InstallationRow>(
+          [&](const auto& each) {
+            return ListInstallations(index, {command.argument, {}, {}}, stale, all, each).status();
+          },
+          InstallationTable, chunks);
+    };
   }
   if (command.command == "changes") {
-    const ChangeFilter filter{command.since, command.kind, command.computer};
-    return PrintAnswer(command.format, out, [&](QueryPage page) -> Result<AnswerTable> {
-      Result<ChangePage> found = ListChanges(index, filter, stale, page);
-      if (!found.ok()) return found.status();
-      return ChangeTable(found->rows);
-    });
+    return [&, all](const AnswerChunks& chunks) {
+      const ChangeFilter filter{command.since, command.kind, command.computer};
+      return StreamAnswer<ChangeRow>(
+          [&](const auto& each) { return ListChanges(index, filter, stale, all, each).status(); }, ChangeTable,
+          chunks);
+    };
   }
   ComputerFilter filter;
   if (command.command == "stale") {
     filter.stale = true;
     filter.sort = ComputerSort::kLastContact;
   }
-  return PrintAnswer(command.format, out, [&](QueryPage page) -> Result<AnswerTable> {
-    Result<ComputerPage> found = ListComputers(index, filter, stale, page);
-    if (!found.ok()) return found.status();
-    return ComputerTable(found->rows);
-  });
+  return [&, all, filter](const AnswerChunks& chunks) {
+    return StreamAnswer<ComputerRow>(
+        [&](const auto& each) { return ListComputers(index, filter, stale, all, each).status(); }, ComputerTable,
+        chunks);
+  };
 }
 
 }  // namespace
@@ -152,9 +156,13 @@ int RunFleetCommand(const FleetCommand& command, std::time_t now, std::ostream& 
   }
   if (command.command == "show") return ShowComputer(source.value(), command.argument, out, err);
 
+  size_t shown = 0;
   Result<RefreshReport> refreshed = RefreshFleetIndex(
       *source->index, *source->reader, now, [&](size_t done, size_t total) {
-        if (total > kQuietRefresh) err << "hostlore-db: indexing the fleet: " << done << " of " << total << "\n";
+        if (total > kQuietRefresh && (done * 10 / total > shown || done == total)) {
+          shown = done * 10 / total;
+          err << "hostlore-db: indexing the fleet: " << done << " of " << total << " computers read\n";
+        }
       });
   if (!refreshed.ok()) {
     err << "hostlore-db: cannot index the fleet: " << Escape(refreshed.status().description(), EscapeFor::kTerminal)
@@ -162,7 +170,7 @@ int RunFleetCommand(const FleetCommand& command, std::time_t now, std::ostream& 
     return 1;
   }
   const StaleRule stale{StoredTimeDaysBefore(now, command.stale_days)};
-  const Status answered = Answer(command, source->index->db(), stale, out);
+  const Status answered = PrintAnswer(command.format, out, Answer(command, source->index->db(), stale));
   if (!answered.ok()) {
     err << "hostlore-db: " << Escape(answered.description(), EscapeFor::kTerminal) << "\n";
     return 1;
