@@ -61,6 +61,15 @@ nlohmann::ordered_json JsonRows(const AnswerTable& table) {
   return rows;
 }
 
+std::string JsonRowsText(const AnswerTable& table) {
+  std::string text = "[";
+  for (size_t first = 0; first < table.rows.size(); ++first) {
+    const AnswerTable one{table.columns, {table.rows[first]}};
+    text += (first == 0 ? "" : ",") + JsonText(JsonRows(one)[0]);
+  }
+  return text + "]";
+}
+
 std::string JsonText(const nlohmann::ordered_json& value, int indent) {
   return value.dump(indent, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }

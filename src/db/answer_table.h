@@ -54,6 +54,8 @@ std::string CsvRows(const AnswerTable& table);
 
 // The rows as an array of objects keyed by column name, in column order.
 nlohmann::ordered_json JsonRows(const AnswerTable& table);
+// The same as JSON text, "[...]", one row at a time (no tree of the whole).
+std::string JsonRowsText(const AnswerTable& table);
 // JSON text in which text that is no UTF-8 shows U+FFFD instead of failing.
 std::string JsonText(const nlohmann::ordered_json& value, int indent = -1);
 

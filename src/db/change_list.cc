@@ -25,8 +25,11 @@ Result<ChangePage> ListChanges(IndexDb& index, const ChangeFilter& filter, const
   const std::string from = " FROM change ch JOIN computer c ON c.id = ch.computer";
   ChangePage result;
   if (page.count) {
+    // Every record: the refresh counted them.
+    const bool all = values.empty();
     Result<IndexStatement> count =
-        index.Prepare("SELECT COUNT(*)" + (filter.computer ? from : std::string(" FROM change ch")) + where);
+        all ? index.Prepare("SELECT CAST(value AS INTEGER) FROM meta WHERE key = 'changes'")
+            : index.Prepare("SELECT COUNT(*)" + (filter.computer ? from : std::string(" FROM change ch")) + where);
     if (!count.ok()) return count.status();
     for (size_t i = 0; i < values.size(); ++i) count->Bind(static_cast<int>(i) + 1, std::string_view(values[i]));
     if (Result<bool> row = count->Step(); !row.ok()) return row.status();

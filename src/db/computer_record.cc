@@ -34,6 +34,9 @@ std::vector<std::string> SplitServices(std::string_view text) {
 ProductFields EntryProductFields(const SoftwareRow& row) { return SplitProductFields(row[3]); }
 
 Result<std::vector<std::string>> ResolveComputerName(InventoryReader& reader, const std::string& name) {
+  Result<bool> exact = reader.HasName(name);  // the usual case, answered by the key's index
+  if (!exact.ok()) return exact.status();
+  if (exact.value()) return std::vector<std::string>{name};
   Result<std::vector<std::string>> found = reader.NamesLike(name);
   if (!found.ok()) return found;
   std::vector<std::string> names = std::move(found).value();
@@ -67,13 +70,15 @@ Result<ComputerRecord> ReadComputerRecord(Database& database, InventoryReader& r
   Result<std::unique_ptr<RecordSet>> services = database.Open(ServicesRowQuery(name));
   if (!services.ok()) return services.status();
   if (std::optional<std::string> list = TextOf(*services.value(), 1)) record.services = SplitServices(*list);
-  for (char letter = 'C'; letter <= 'J'; ++letter) {
-    Result<std::unique_ptr<RecordSet>> drive = database.Open(DriveHistoryRowQuery(name + "~" + letter));
-    if (!drive.ok()) return drive.status();
-    if (std::optional<std::string> text = TextOf(*drive.value(), 1)) {
-      record.drives.push_back({letter, ParseDriveHistory(*text)});
+  Status read = reader.ForEachDriveHistory(name, [&](char letter, std::string&& text) {
+    for (const DriveHistoryRecord& drive : record.drives) {
+      if (drive.letter == letter) return;  // of two rows for one drive, the first
     }
-  }
+    record.drives.push_back({letter, ParseDriveHistory(text)});
+  });
+  if (!read.ok()) return read;
+  std::sort(record.drives.begin(), record.drives.end(),
+            [](const DriveHistoryRecord& a, const DriveHistoryRecord& b) { return a.letter < b.letter; });
 
   AccessMatcher matcher;
   std::string address;
@@ -81,7 +86,7 @@ Result<ComputerRecord> ReadComputerRecord(Database& database, InventoryReader& r
     address = record.asset[asset::kIPAddress].text();
   }
   matcher.AddComputer(0, name, address);
-  const Status read = reader.ForEachAccess([&](InventoryAccess&& access) {
+  read = reader.ForEachAccessOf(name, address, [&](InventoryAccess&& access) {
     if (matcher.Match(access.computer)) record.accesses.push_back({access.computer, access.time});
   });
   if (!read.ok()) return read;

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "db/drive_history_text.h"
-#include "db/history_text.h"
+#include "db/history_records.h"
 #include "db/inventory_reader.h"
 #include "db/software_list_text.h"
 #include "platform/database/database.h"

@@ -16,7 +16,7 @@ namespace {
 
 // Raised whenever the tables below change: an index of another version is
 // built afresh.
-constexpr int kIndexVersion = 3;
+constexpr int kIndexVersion = 4;
 
 constexpr char kSchema[] = R"sql(
 CREATE TABLE meta (key TEXT PRIMARY KEY, value TEXT);
@@ -45,7 +45,15 @@ CREATE TABLE computer (
 );
 CREATE INDEX computer_folded ON computer (folded);
 CREATE INDEX computer_last_contact ON computer (last_contact);
-CREATE TABLE program (id INTEGER PRIMARY KEY, name TEXT NOT NULL UNIQUE, folded TEXT NOT NULL);
+CREATE INDEX computer_os ON computer (os);
+CREATE INDEX computer_domain ON computer (domain);
+CREATE INDEX computer_outcome ON computer (outcome);
+CREATE TABLE program (
+  id INTEGER PRIMARY KEY, name TEXT NOT NULL UNIQUE, folded TEXT NOT NULL,
+  computers INTEGER NOT NULL DEFAULT 0);
+CREATE TABLE program_version (
+  program INTEGER NOT NULL, version TEXT NOT NULL, computers INTEGER NOT NULL,
+  PRIMARY KEY (program, version)) WITHOUT ROWID;
 CREATE TABLE installation (
   computer INTEGER NOT NULL, program INTEGER NOT NULL, version TEXT NOT NULL,
   PRIMARY KEY (computer, program, version)) WITHOUT ROWID;
@@ -95,7 +103,7 @@ Status PrepareTables(IndexDb& db, std::string_view server) {
     if (owner.ok() && owner.value() == server) return db.Execute("COMMIT");
   }
   std::string drop;
-  for (const char* table : {"meta", "computer", "program", "installation", "change"}) {
+  for (const char* table : {"meta", "computer", "program", "program_version", "installation", "change"}) {
     drop += std::string("DROP TABLE IF EXISTS ") + table + ";";
   }
   Status built = db.Execute(drop + kSchema + kSecondaryIndexes + "PRAGMA user_version = " +
@@ -174,6 +182,16 @@ Status FleetIndex::DropSecondaryIndexes() {
 }
 
 Status FleetIndex::CreateSecondaryIndexes() { return db_->Execute(kSecondaryIndexes); }
+
+Result<std::string> FleetIndex::Meta(std::string_view key) { return MetaValue(*db_, key); }
+
+Status FleetIndex::SetMeta(std::string_view key, const std::string& value) {
+  Result<IndexStatement> set = db_->Prepare("INSERT OR REPLACE INTO meta (key, value) VALUES (?, ?)");
+  if (!set.ok()) return set.status();
+  return set->Bind(1, key).Bind(2, value).Run();
+}
+
+void FleetIndex::ReleaseMemory() { db_->Execute("PRAGMA shrink_memory"); }
 
 std::optional<std::string> FleetIndex::RefreshedAt() {
   Result<std::string> value = MetaValue(*db_, "refreshed");

@@ -43,6 +43,13 @@ class FleetIndex {
   // The time of the last completed refresh (stored form), if any.
   std::optional<std::string> RefreshedAt();
 
+  // The index's own notes: the server it indexes, the time of the last
+  // refresh, what the inventory said then. Absent keys read as "".
+  Result<std::string> Meta(std::string_view key);
+  Status SetMeta(std::string_view key, const std::string& value);
+  // Gives back the memory that a refresh's cache held.
+  void ReleaseMemory();
+
  private:
   explicit FleetIndex(std::unique_ptr<IndexDb> db) : db_(std::move(db)) {}
   std::unique_ptr<IndexDb> db_;

@@ -1,24 +1,17 @@
 #include "db/fleet_index_refresh.h"
 
-#include <arpa/inet.h>
-
+#include <algorithm>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
-#include "db/change_kind.h"
-#include "db/history_text.h"
+#include "db/fleet_index_writer.h"
 #include "db/last_contact.h"
-#include "db/software_list_text.h"
 #include "diag/time_stamp.h"
 #include "util/text.h"
 
 namespace hostlore {
 namespace {
-
-// A refresh that reads more computers than this, and most of the fleet,
-// builds the secondary indexes anew.
-constexpr size_t kBulkRefresh = 1000;
 
 struct KnownComputer {
   int64_t id = 0;
@@ -27,13 +20,6 @@ struct KnownComputer {
   std::optional<std::string> last_inventory, last_answer, last_contact;
   std::string outcome;
 };
-
-// A dotted IPv4 address as a number, so that addresses sort as numbers.
-std::optional<int64_t> AddressKey(const std::string& address) {
-  in_addr parsed{};
-  if (inet_pton(AF_INET, address.c_str(), &parsed) != 1) return std::nullopt;
-  return static_cast<int64_t>(ntohl(parsed.s_addr));
-}
 
 // Runs `work` in one write transaction of the index.
 Status InTransaction(IndexDb& db, const std::function<Status()>& work) {
@@ -46,102 +32,27 @@ Status InTransaction(IndexDb& db, const std::function<Status()>& work) {
   return db.Execute("COMMIT");
 }
 
-// Writes the rows of computers read again: the computer row, its
-// installations and its history records.
-class SummaryWriter {
- public:
-  explicit SummaryWriter(IndexDb& db) : db_(db) {}
-
-  Status Prepare() {
-    for (auto [statement, sql] : {
-             std::pair{&upsert_, "INSERT INTO computer (name, folded, inventoried, stamp, address, address_key, os, "
-                                 "service_pack, domain, user, memory_mb, manufacturer, model, last_inventory, "
-                                 "outcome, first_seen, last_change, search) VALUES (?, ?, 1, ?, ?, ?, ?, ?, ?, ?, "
-                                 "?, ?, ?, ?, 'inventoried', ?, ?, ?) ON CONFLICT (name) DO UPDATE SET "
-                                 "inventoried = 1, stamp = excluded.stamp, address = excluded.address, "
-                                 "address_key = excluded.address_key, os = excluded.os, service_pack = "
-                                 "excluded.service_pack, domain = excluded.domain, user = excluded.user, "
-                                 "memory_mb = excluded.memory_mb, manufacturer = excluded.manufacturer, model = "
-                                 "excluded.model, last_inventory = excluded.last_inventory, first_seen = "
-                                 "excluded.first_seen, last_change = excluded.last_change, search = "
-                                 "excluded.search RETURNING id"},
-             std::pair{&clear_installations_, "DELETE FROM installation WHERE computer = ?"},
-             std::pair{&clear_changes_, "DELETE FROM change WHERE computer = ?"},
-             std::pair{&add_program_, "INSERT INTO program (name, folded) VALUES (?, ?)"},
-             std::pair{&add_installation_,
-                       "INSERT OR IGNORE INTO installation (program, version, computer) VALUES (?, ?, ?)"},
-             std::pair{&add_change_,
-                       "INSERT INTO change (computer, seq, time, kind, subject, message) VALUES (?, ?, ?, ?, ?, ?)"},
-         }) {
-      Result<IndexStatement> prepared = db_.Prepare(sql);
-      if (!prepared.ok()) return prepared.status();
-      *statement = std::move(prepared).value();
-    }
-    Result<IndexStatement> programs = db_.Prepare("SELECT id, name FROM program");
-    if (!programs.ok()) return programs.status();
-    for (;;) {
-      Result<bool> row = programs->Step();
-      if (!row.ok()) return row.status();
-      if (!row.value()) return Status::Ok();
-      programs_.emplace(programs->Text(1), programs->Integer(0));
-    }
+// What the inventory said at a refresh: a hash of every stamp and contact
+// in the order the server gave them. When it is the same the next time,
+// nothing needs reading again.
+std::string SourceFingerprint(const std::vector<InventoryStamp>& stamps,
+                              const std::vector<InventoryAccess>& accesses) {
+  uint64_t hash = 14695981039346656037ull;
+  const auto add = [&](std::string_view text) {
+    for (const char c : text) hash = (hash ^ static_cast<uint8_t>(c)) * 1099511628211ull;
+    hash = (hash ^ 0x1FFu) * 1099511628211ull;  // no byte: ends each field
+  };
+  for (const InventoryStamp& stamp : stamps) {
+    add(stamp.computer);
+    add(stamp.last_inventory ? "+" + *stamp.last_inventory : "-");
+    add(stamp.address);
   }
-
-  Status Write(const InventorySummary& summary) {
-    const std::vector<HistoryRecord> history = ParseHistory(summary.history);
-    std::optional<std::string> first_seen, last_change;
-    for (const HistoryRecord& record : history) {
-      if (record.time.empty()) continue;
-      if (!first_seen && record.message == "New Record Created") first_seen = record.time;
-      if (!last_change || record.time > *last_change) last_change = record.time;
-    }
-    const std::optional<int64_t> address_key = AddressKey(summary.address);
-    upsert_.Bind(1, summary.computer).Bind(2, FoldCase(summary.computer)).Bind(3, summary.last_inventory);
-    upsert_.Bind(4, summary.address).Bind(6, summary.operating_system).Bind(7, summary.service_pack);
-    upsert_.Bind(8, summary.domain).Bind(9, summary.user).Bind(11, summary.manufacturer).Bind(12, summary.model);
-    if (address_key) upsert_.Bind(5, *address_key);
-    if (summary.memory_mb) upsert_.Bind(10, *summary.memory_mb);
-    upsert_.Bind(13, summary.last_inventory).Bind(14, first_seen).Bind(15, last_change);
-    upsert_.Bind(16, FoldCase(summary.computer + " " + summary.address + " " + summary.user + " " +
-                              summary.operating_system));
-    Result<bool> stepped = upsert_.Step();
-    if (!stepped.ok()) return stepped.status();
-    const int64_t id = upsert_.Integer(0);
-    upsert_.Reset();
-    if (Status s = clear_installations_.Bind(1, id).Run(); !s.ok()) return s;
-    if (Status s = clear_changes_.Bind(1, id).Run(); !s.ok()) return s;
-
-    if (summary.software) {
-      for (const SoftwareRow& row : ParseSoftwareList(*summary.software).rows) {
-        Result<int64_t> program = ProgramId(row[0]);
-        if (!program.ok()) return program.status();
-        if (Status s = add_installation_.Bind(1, program.value()).Bind(2, row[1]).Bind(3, id).Run(); !s.ok()) {
-          return s;
-        }
-      }
-    }
-    int64_t seq = 0;
-    for (const HistoryRecord& record : history) {
-      const ChangeReading change = ReadChange(record.message);
-      add_change_.Bind(1, id).Bind(2, seq++).Bind(3, record.time).Bind(4, ChangeKindName(change.kind));
-      if (Status s = add_change_.Bind(5, change.subject).Bind(6, record.message).Run(); !s.ok()) return s;
-    }
-    return Status::Ok();
+  for (const InventoryAccess& access : accesses) {
+    add(access.computer);
+    add(access.time ? "+" + *access.time : "-");
   }
-
- private:
-  Result<int64_t> ProgramId(const std::string& name) {
-    if (auto found = programs_.find(name); found != programs_.end()) return found->second;
-    if (Status s = add_program_.Bind(1, name).Bind(2, FoldCase(name)).Run(); !s.ok()) return s;
-    const int64_t id = db_.LastInsertId();
-    programs_.emplace(name, id);
-    return id;
-  }
-
-  IndexDb& db_;
-  IndexStatement upsert_, clear_installations_, clear_changes_, add_program_, add_installation_, add_change_;
-  std::unordered_map<std::string, int64_t> programs_;
-};
+  return std::to_string(hash);
+}
 
 Result<std::unordered_map<std::string, KnownComputer>> KnownComputers(IndexDb& db) {
   Result<IndexStatement> select = db.Prepare(
@@ -152,26 +63,16 @@ Result<std::unordered_map<std::string, KnownComputer>> KnownComputers(IndexDb& d
     Result<bool> row = select->Step();
     if (!row.ok()) return row.status();
     if (!row.value()) return known;
-    known[select->Text(1)] = {select->Integer(0),         select->Integer(2) != 0,  select->OptionalText(3),
-                              select->OptionalText(4),    select->OptionalText(5),  select->OptionalText(6),
+    known[select->Text(1)] = {select->Integer(0),      select->Integer(2) != 0, select->OptionalText(3),
+                              select->OptionalText(4), select->OptionalText(5), select->OptionalText(6),
                               select->Text(7)};
   }
-}
-
-Status RemoveComputer(IndexDb& db, int64_t id) {
-  for (const char* sql : {"DELETE FROM installation WHERE computer = ?", "DELETE FROM change WHERE computer = ?",
-                          "DELETE FROM computer WHERE id = ?"}) {
-    Result<IndexStatement> remove = db.Prepare(sql);
-    if (!remove.ok()) return remove.status();
-    if (Status s = remove->Bind(1, id).Run(); !s.ok()) return s;
-  }
-  return Status::Ok();
 }
 
 // The last contact of every computer from LastAccess: rows matched to a
 // computer give it their newest time; names that match none stand for
 // computers that were never inventoried.
-Status RefreshContacts(IndexDb& db, const std::vector<InventoryStamp>& stamps,
+Status RefreshContacts(IndexDb& db, FleetIndexWriter& writer, const std::vector<InventoryStamp>& stamps,
                        const std::vector<InventoryAccess>& accesses) {
   AccessMatcher matcher;
   for (size_t i = 0; i < stamps.size(); ++i) matcher.AddComputer(i, stamps[i].computer, stamps[i].address);
@@ -222,7 +123,7 @@ Status RefreshContacts(IndexDb& db, const std::vector<InventoryStamp>& stamps,
   }
   for (const auto& [name, row] : known.value()) {
     if (!row.inventoried && !orphans.contains(name)) {
-      if (Status s = RemoveComputer(db, row.id); !s.ok()) return s;
+      if (Status s = writer.Remove(row.id); !s.ok()) return s;
     }
   }
   return Status::Ok();
@@ -231,7 +132,7 @@ Status RefreshContacts(IndexDb& db, const std::vector<InventoryStamp>& stamps,
 }  // namespace
 
 Result<RefreshReport> RefreshFleetIndex(FleetIndex& index, InventoryReader& inventory, std::time_t now,
-                                        const RefreshProgress& progress) {
+                                        const RefreshProgress& progress, size_t bulk_above) {
   IndexDb& db = index.db();
   std::vector<InventoryStamp> stamps;
   std::unordered_set<std::string> seen;
@@ -244,10 +145,19 @@ Result<RefreshReport> RefreshFleetIndex(FleetIndex& index, InventoryReader& inve
   read = inventory.ForEachAccess([&](InventoryAccess&& access) { accesses.push_back(std::move(access)); });
   if (!read.ok()) return read;
 
-  Result<std::unordered_map<std::string, KnownComputer>> known = KnownComputers(db);
-  if (!known.ok()) return known.status();
   RefreshReport report;
   report.computers = stamps.size();
+  const std::string fingerprint = SourceFingerprint(stamps, accesses);
+  Result<std::string> previous = index.Meta("source");
+  if (!previous.ok()) return previous.status();
+  if (previous.value() == fingerprint) {
+    const Status noted = index.SetMeta("refreshed", FormatTimeStamp(now));
+    if (!noted.ok()) return noted;
+    return report;
+  }
+
+  Result<std::unordered_map<std::string, KnownComputer>> known = KnownComputers(db);
+  if (!known.ok()) return known.status();
   std::vector<std::string> changed;
   for (const InventoryStamp& stamp : stamps) {
     auto row = known->find(stamp.computer);
@@ -255,16 +165,16 @@ Result<RefreshReport> RefreshFleetIndex(FleetIndex& index, InventoryReader& inve
       changed.push_back(stamp.computer);
     }
   }
-  SummaryWriter writer(db);
-  if (!changed.empty()) {
-    if (Status s = writer.Prepare(); !s.ok()) return s;
-  }
-  if (changed.size() > kBulkRefresh && changed.size() * 2 > stamps.size()) {
+  const bool bulk = changed.size() > bulk_above && changed.size() * 2 > stamps.size();
+  FleetIndexWriter writer(db, bulk);
+  if (Status s = writer.Prepare(); !s.ok()) return s;
+  if (bulk) {
     if (Status s = index.DropSecondaryIndexes(); !s.ok()) return s;
   }
   for (size_t first = 0; first < changed.size(); first += kSummaryBatch) {
+    const size_t end = std::min(first + kSummaryBatch, changed.size());
     const std::vector<std::string> batch(changed.begin() + static_cast<ptrdiff_t>(first),
-                                         changed.begin() + static_cast<ptrdiff_t>(std::min(first + kSummaryBatch, changed.size())));
+                                         changed.begin() + static_cast<ptrdiff_t>(end));
     std::vector<InventorySummary> summaries;
     std::unordered_set<std::string> taken;
     read = inventory.ReadSummaries(batch, [&](InventorySummary&& summary) {
@@ -279,29 +189,33 @@ Result<RefreshReport> RefreshFleetIndex(FleetIndex& index, InventoryReader& inve
     });
     if (!written.ok()) return written;
     report.read += summaries.size();
-    if (progress) progress(first + batch.size(), changed.size());
+    if (progress) progress(end, changed.size());
   }
 
   const Status settled = InTransaction(db, [&]() -> Status {
     for (const auto& [name, row] : known.value()) {
       if (row.inventoried && !seen.contains(name)) {
-        if (Status s = RemoveComputer(db, row.id); !s.ok()) return s;
+        if (Status s = writer.Remove(row.id); !s.ok()) return s;
         ++report.removed;
       }
     }
-    if (Status s = RefreshContacts(db, stamps, accesses); !s.ok()) return s;
-    if (!changed.empty() || report.removed > 0) {
-      const Status s = db.Execute(
-          "DELETE FROM program WHERE NOT EXISTS (SELECT 1 FROM installation WHERE program = program.id)");
-      if (!s.ok()) return s;
-    }
+    if (Status s = RefreshContacts(db, writer, stamps, accesses); !s.ok()) return s;
     // Also after a refresh that stopped half way.
     if (Status s = index.CreateSecondaryIndexes(); !s.ok()) return s;
-    Result<IndexStatement> stamp = db.Prepare("INSERT OR REPLACE INTO meta (key, value) VALUES ('refreshed', ?)");
-    if (!stamp.ok()) return stamp.status();
-    return stamp->Bind(1, FormatTimeStamp(now)).Run();
+    if (bulk) {
+      if (Status s = writer.RecountPrograms(); !s.ok()) return s;
+    } else if (Status s = writer.DropUnusedPrograms(); !s.ok()) {
+      return s;
+    }
+    Result<IndexStatement> changes = db.Prepare("SELECT COUNT(*) FROM change");
+    if (!changes.ok()) return changes.status();
+    if (Result<bool> row = changes->Step(); !row.ok()) return row.status();
+    if (Status s = index.SetMeta("changes", std::to_string(changes->Integer(0))); !s.ok()) return s;
+    if (Status s = index.SetMeta("source", fingerprint); !s.ok()) return s;
+    return index.SetMeta("refreshed", FormatTimeStamp(now));
   });
   if (!settled.ok()) return settled;
+  index.ReleaseMemory();
   return report;
 }
 

@@ -25,10 +25,15 @@ struct RefreshReport {
 // Called after each batch of computers read: how many so far, of how many.
 using RefreshProgress = std::function<void(size_t done, size_t total)>;
 
+// A refresh that reads more computers than this, and most of the fleet,
+// drops the secondary indexes and builds them whole at its end, with the
+// counts per program.
+inline constexpr size_t kBulkRefresh = 1000;
+
 // Brings `index` up to date with `inventory`; `now` stamps the refresh.
 // Failure: the inventory or the index could not be read or written; what
 // was refreshed before the failure stays, and the next refresh goes on.
 Result<RefreshReport> RefreshFleetIndex(FleetIndex& index, InventoryReader& inventory, std::time_t now,
-                                        const RefreshProgress& progress = {});
+                                        const RefreshProgress& progress = {}, size_t bulk_above = kBulkRefresh);
 
 }  // namespace hostlore

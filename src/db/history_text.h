@@ -1,11 +1,9 @@
 // The Asset history column (ordinal 92): records of time stamp + "~" +
-// message + "^", oldest first. Every writer appends through here, and every
-// reader splits it here.
+// message + "^", oldest first. Every writer appends through here
+// (history_records.h reads them).
 #pragma once
 
-#include <string>
 #include <string_view>
-#include <vector>
 
 #include "platform/status.h"
 
@@ -27,21 +25,5 @@ Status AppendHistoryRecord(ScanState& state, std::string_view message, HistoryTr
 // Drops the oldest record of Db.AssetHistory: everything up to and including
 // its first "^" (the whole text when there is none).
 void TrimHistory(ScanState& state);
-
-struct HistoryRecord {
-  std::string time;     // "YYYY/MM/DD HH:MM:SS" as stored; empty when the record has none
-  std::string message;
-};
-
-// The records of a history text, oldest first. A record starts with a time
-// stamp and "~"; a piece between two "^" that does not is part of the
-// message before it (a stored value that held a "^"), or, at the start of
-// the text, a record of its own without a time. Empty pieces are skipped.
-std::vector<HistoryRecord> ParseHistory(std::string_view text);
-
-// True when `text` begins with a time stamp: four digits, a separator, two
-// digits, a separator, two digits, a blank, and three pairs of digits with
-// separators between them.
-bool StartsWithTimeStamp(std::string_view text);
 
 }  // namespace hostlore

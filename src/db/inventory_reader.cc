@@ -45,7 +45,7 @@ std::optional<int64_t> OptionalNumber(const FieldValue& value) {
 
 Result<std::unique_ptr<InventoryReader>> InventoryReader::Open(std::shared_ptr<EngineConnection> connection) {
   std::map<std::string_view, std::vector<std::string>> names;
-  for (const std::string_view table : {"Asset", "Software", "LastAccess"}) {
+  for (const std::string_view table : {"Asset", "Software", "LastAccess", "DriveHistory"}) {
     Result<std::vector<std::string>> columns = ColumnNames(*connection, table);
     if (!columns.ok()) return columns.status();
     names[table] = std::move(columns).value();
@@ -53,6 +53,7 @@ Result<std::unique_ptr<InventoryReader>> InventoryReader::Open(std::shared_ptr<E
   const std::vector<std::string>& a = names["Asset"];
   const std::vector<std::string>& s = names["Software"];
   const std::vector<std::string>& l = names["LastAccess"];
+  const std::vector<std::string>& d = names["DriveHistory"];
   std::unique_ptr<InventoryReader> reader(new InventoryReader(std::move(connection)));
   reader->stamp_sql_ = "SELECT " + a[asset::kComputer] + ", " + a[asset::kLastScanned] + ", " +
                        a[asset::kIPAddress] + " FROM Asset";
@@ -70,6 +71,12 @@ Result<std::unique_ptr<InventoryReader>> InventoryReader::Open(std::shared_ptr<E
   reader->names_like_sql_ = "SELECT " + a[asset::kComputer] + " FROM Asset WHERE LOWER(" +
                             a[asset::kComputer] + ") = LOWER(?) UNION SELECT " + l[0] +
                             " FROM LastAccess WHERE LOWER(" + l[0] + ") = LOWER(?)";
+  reader->has_name_sql_ = "SELECT " + a[asset::kComputer] + " FROM Asset WHERE " + a[asset::kComputer] +
+                          " = ? UNION ALL SELECT " + l[0] + " FROM LastAccess WHERE " + l[0] + " = ?";
+  reader->accesses_of_sql_ = "SELECT " + l[0] + ", " + l[1] + " FROM LastAccess WHERE LOWER(" + l[0] +
+                             ") = LOWER(?) OR " + l[0] + " = ? OR LOWER(" + l[0] + ") LIKE LOWER(?) ESCAPE '!'";
+  reader->drive_history_sql_ = "SELECT " + d[0] + ", " + d[1] + " FROM DriveHistory WHERE " + d[0] + " IN (" +
+                               "?, ?, ?, ?, ?, ?, ?, ?)";  // C: to J:
   return reader;
 }
 
@@ -108,6 +115,43 @@ Status InventoryReader::ReadSummaries(const std::vector<std::string>& names,
     summary.history = Text(row[10]);
     summary.software = OptionalText(row[11]);
     each(std::move(summary));
+    return true;
+  });
+}
+
+Result<bool> InventoryReader::HasName(const std::string& name) {
+  bool found = false;
+  const Status read = connection_->SelectRows(has_name_sql_, {FieldValue(name), FieldValue(name)},
+                                              [&](std::vector<FieldValue>&) {
+                                                found = true;
+                                                return false;
+                                              });
+  if (!read.ok()) return read;
+  return found;
+}
+
+Status InventoryReader::ForEachAccessOf(const std::string& name, const std::string& address,
+                                        const std::function<void(InventoryAccess&&)>& each) {
+  // LIKE's own marks in the name are taken as they are.
+  std::string pattern;
+  for (const char c : name) {
+    if (c == '%' || c == '_' || c == '!') pattern += '!';
+    pattern += c;
+  }
+  return connection_->SelectRows(accesses_of_sql_, {FieldValue(name), FieldValue(address), FieldValue(pattern + ".%")},
+                                 [&](std::vector<FieldValue>& row) {
+                                   if (!row[0].is_null()) each({Text(row[0]), OptionalText(row[1])});
+                                   return true;
+                                 });
+}
+
+Status InventoryReader::ForEachDriveHistory(const std::string& name,
+                                            const std::function<void(char, std::string&&)>& each) {
+  std::vector<FieldValue> keys;
+  for (char letter = 'C'; letter <= 'J'; ++letter) keys.emplace_back(name + "~" + letter);
+  return connection_->SelectRows(drive_history_sql_, keys, [&](std::vector<FieldValue>& row) {
+    const std::string key = Text(row[0]);
+    if (key.size() == name.size() + 2 && !row[1].is_null()) each(key.back(), Text(row[1]));
     return true;
   });
 }

@@ -59,6 +59,15 @@ class InventoryReader {
                        const std::function<void(InventorySummary&&)>& each);
   // The names in Asset and LastAccess that equal `name` without regard to case.
   Result<std::vector<std::string>> NamesLike(const std::string& name);
+  // True when Asset or LastAccess holds `name` exactly.
+  Result<bool> HasName(const std::string& name);
+  // The LastAccess rows that may stand for the computer `name` at `address`:
+  // its name and address without regard to case, and DNS names that begin
+  // with its name (AccessMatcher decides).
+  Status ForEachAccessOf(const std::string& name, const std::string& address,
+                         const std::function<void(InventoryAccess&&)>& each);
+  // The drive history texts of `name`, drives C: to J:, as (letter, text).
+  Status ForEachDriveHistory(const std::string& name, const std::function<void(char, std::string&&)>& each);
 
   EngineConnection& connection() { return *connection_; }
   const std::shared_ptr<EngineConnection>& shared_connection() const { return connection_; }
@@ -72,6 +81,9 @@ class InventoryReader {
   std::string access_sql_;
   std::string summary_sql_;
   std::string names_like_sql_;
+  std::string has_name_sql_;
+  std::string accesses_of_sql_;
+  std::string drive_history_sql_;
 };
 
 }  // namespace hostlore

@@ -26,11 +26,9 @@ Result<ProgramPage> SearchPrograms(IndexDb& index, std::string_view text, QueryP
   }
 
   Result<IndexStatement> programs = index.Prepare(
-      "SELECT id, name, (SELECT COUNT(DISTINCT computer) FROM installation WHERE program = program.id) "
-      "FROM program WHERE instr(folded, ?) > 0 ORDER BY folded, name LIMIT ? OFFSET ?");
+      "SELECT id, name, computers FROM program WHERE instr(folded, ?) > 0 ORDER BY folded, name LIMIT ? OFFSET ?");
   Result<IndexStatement> versions = index.Prepare(
-      "SELECT version, COUNT(*) FROM installation WHERE program = ? GROUP BY version "
-      "ORDER BY COUNT(*) DESC, version");
+      "SELECT version, computers FROM program_version WHERE program = ? ORDER BY computers DESC, version");
   if (!programs.ok()) return programs.status();
   if (!versions.ok()) return versions.status();
   programs->Bind(1, std::string_view(folded)).Bind(2, page.limit).Bind(3, page.offset);

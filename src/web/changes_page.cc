@@ -34,7 +34,7 @@ WebReply ServeChanges(const QueryParams& query, PageContext& context) {
   Result<ChangePage> found = ListChanges(index->db(), filter, stale, request.query_page());
   if (!found.ok()) return Unavailable("the fleet index cannot be read: " + found.status().description(), request.format);
   if (request.format == ReplyFormat::kJson) {
-    return JsonReply(ListJson(list, request, found->total, JsonRows(ChangeTable(found->rows))));
+    return ListJson(list, request, found->total, JsonRowsText(ChangeTable(found->rows)));
   }
 
   const auto given = [&](const char* name) {

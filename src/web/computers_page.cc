@@ -93,7 +93,7 @@ WebReply ServeComputers(const QueryParams& query, PageContext& context) {
   Result<ComputerPage> found = ListComputers(index->db(), filter, stale, request.query_page());
   if (!found.ok()) return Unavailable("the fleet index cannot be read: " + found.status().description(), request.format);
   if (request.format == ReplyFormat::kJson) {
-    return JsonReply(ListJson(list, request, found->total, JsonRows(ComputerTable(found->rows))));
+    return ListJson(list, request, found->total, JsonRowsText(ComputerTable(found->rows)));
   }
 
   std::string body = FilterForm(filter, query);

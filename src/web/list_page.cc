@@ -46,8 +46,7 @@ std::string Pager(const ListView& list, const ListRequest& request, int64_t tota
   return html + "</p>\n";
 }
 
-nlohmann::ordered_json ListJson(const ListView& list, const ListRequest& request, int64_t total,
-                                nlohmann::ordered_json rows) {
+WebReply ListJson(const ListView& list, const ListRequest& request, int64_t total, const std::string& rows) {
   nlohmann::ordered_json json;
   json["total"] = total;
   json["page"] = request.page;
@@ -56,8 +55,12 @@ nlohmann::ordered_json ListJson(const ListView& list, const ListRequest& request
   next.emplace_back("format", "json");
   json["next"] = request.page * request.per_page < total ? nlohmann::ordered_json(Url(list.path, next))
                                                           : nlohmann::ordered_json(nullptr);
-  json["rows"] = std::move(rows);
-  return json;
+  std::string text = JsonText(json);
+  text.pop_back();  // the closing brace: the rows go last
+  WebReply reply;
+  reply.content_type = "application/json";
+  reply.body = text + ",\"rows\":" + rows + "}\n";
+  return reply;
 }
 
 WebReply CsvReply(std::string download_name, AnswerStream stream) {

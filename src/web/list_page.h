@@ -36,9 +36,9 @@ struct ListView {
 // "Rows 101 to 200 of 10000", with links to the pages before and after.
 std::string Pager(const ListView& list, const ListRequest& request, int64_t total);
 
-// {"total", "page", "per_page", "next" (a link, or null), "rows"}.
-nlohmann::ordered_json ListJson(const ListView& list, const ListRequest& request, int64_t total,
-                                nlohmann::ordered_json rows);
+// {"total", "page", "per_page", "next" (a link, or null), "rows"}, with
+// `rows` already JSON text.
+WebReply ListJson(const ListView& list, const ListRequest& request, int64_t total, const std::string& rows);
 
 // Every row of an answer as CSV, sent as the query reads it.
 WebReply CsvReply(std::string download_name, AnswerStream stream);

@@ -27,7 +27,7 @@ WebReply ServeSoftware(const QueryParams& query, PageContext& context) {
                           {"computers", program.computers},
                           {"versions", JsonRows(ProgramTable({program}))}});
     }
-    return JsonReply(ListJson(list, request, found->total, std::move(programs)));
+    return ListJson(list, request, found->total, JsonText(programs));
   }
 
   std::string body = "<form class=\"filters\" method=\"get\" action=\"/software\"><label>Program name holds "
@@ -78,7 +78,7 @@ WebReply ServeInstallations(const QueryParams& query, PageContext& context) {
   Result<InstallationPage> found = ListInstallations(index->db(), filter, stale, request.query_page());
   if (!found.ok()) return Unavailable("the fleet index cannot be read: " + found.status().description(), request.format);
   if (request.format == ReplyFormat::kJson) {
-    return JsonReply(ListJson(list, request, found->total, JsonRows(InstallationTable(found->rows))));
+    return ListJson(list, request, found->total, JsonRowsText(InstallationTable(found->rows)));
   }
   std::string title = filter.program ? *filter.program : "Programs holding \"" + filter.text + "\"";
   if (filter.version) title += " " + *filter.version;

@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <sstream>
 
 #include "db/change_list.h"
 #include "db/computer_list.h"
 #include "db/connect.h"
 #include "db/fleet_fixture.h"
+#include "db/fleet_index_refresh.h"
 #include "db/fleet_summary.h"
 #include "db/query_time.h"
 #include "db/software_search.h"
@@ -61,6 +63,11 @@ TEST_P(FleetQueryTest, IndexReadsChangedComputersAgainAndForgetsVanishedOnes) {
   ASSERT_TRUE(gone.ok());
   EXPECT_EQ(gone->total, 0);  // its only program went with it
   EXPECT_TRUE(Messages({std::nullopt, std::nullopt, "GONE01"}).empty());
+  Result<ProgramPage> office = SearchPrograms(Index(), "office", {});  // NEW01's went
+  ASSERT_TRUE(office.ok());
+  EXPECT_EQ(office->programs[0].computers, 2);
+  ASSERT_EQ(office->programs[0].versions.size(), 2u);
+  EXPECT_EQ(office->programs[0].versions[0].computers, 1);
   Result<InstallationPage> visio = ListInstallations(Index(), {"", "Microsoft Visio", "13"}, Stale(), {});
   ASSERT_TRUE(visio.ok());
   ASSERT_EQ(visio->rows.size(), 1u);
@@ -68,6 +75,22 @@ TEST_P(FleetQueryTest, IndexReadsChangedComputersAgainAndForgetsVanishedOnes) {
   EXPECT_EQ(Messages({std::nullopt, ChangeKind::kRemoved, "new01"}),
             (std::vector<std::string>{"NEW01: Software removed : \xC3\x9C" "bersetzer",
                                       "NEW01: Software removed : Microsoft Office"}));
+}
+
+TEST_P(FleetQueryTest, AWholeBuildAnswersAsARefreshComputerByComputer) {
+  std::ostringstream notes;
+  Result<FleetSource> whole = OpenFleetSource(server_, (folder_.path() / "whole.sqlite").string(), ":memory:", notes);
+  ASSERT_TRUE(whole.ok());
+  ASSERT_TRUE(RefreshFleetIndex(*whole->index, *whole->reader, Now(), {}, 0).ok());  // every refresh a bulk one
+  const auto answers = [&](IndexDb& index) {
+    Result<ProgramPage> programs = SearchPrograms(index, "", {});
+    Result<ChangePage> changes = ListChanges(index, {std::nullopt, ChangeKind::kInstalled, std::nullopt}, Stale(), {});
+    EXPECT_TRUE(programs.ok() && changes.ok());
+    std::string text = JsonRowsText(ProgramTable(programs->programs)) + JsonRowsText(ChangeTable(changes->rows));
+    for (const ProgramSummary& program : programs->programs) text += program.name + std::to_string(program.computers);
+    return text + std::to_string(changes->total);
+  };
+  EXPECT_EQ(answers(whole->index->db()), answers(Index()));
 }
 
 TEST_P(FleetQueryTest, ComputersCarryTheirLastContactAndStaleness) {

@@ -5,7 +5,7 @@
 
 #include "db/change_kind.h"
 #include "db/drive_history_text.h"
-#include "db/history_text.h"
+#include "db/history_records.h"
 #include "db/last_contact.h"
 #include "db/query_time.h"
 #include "db/software_list_text.h"
