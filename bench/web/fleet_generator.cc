@@ -74,8 +74,9 @@ void GenerateFleet(const FleetShape& shape, const RowSink& sink) {
     const std::string name = ComputerName(c);
     // A tenth stale (last reached a month to four months ago), 3 % new this week.
     const bool stale = c % 10 == 7;
-    const std::time_t first = shape.now - (c % 33 == 5 ? uniform(1, 6) : uniform(40, 400)) * kDay;
     const std::time_t last = stale ? shape.now - uniform(31, 120) * kDay : shape.now - uniform(60, 2 * kDay);
+    const std::time_t first =
+        stale || c % 33 != 5 ? last - uniform(40, 400) * kDay : std::min(last, shape.now - uniform(1, 6) * kDay);
     std::vector<std::string> entries;
     std::set<int> chosen;
     while (static_cast<int>(chosen.size()) < std::min(shape.programs, kCatalogue)) chosen.insert(pick(random));
