@@ -133,7 +133,10 @@ WebReply ServeComputer(const QueryParams& query, PageContext& context) {
   if (!lease.ok()) return Unavailable("the inventory cannot be read: " + lease.status().description(), format);
   InventoryReader& reader = lease.value()->reader();
   Result<std::vector<std::string>> names = ResolveComputerName(reader, *name);
-  if (!names.ok()) return Unavailable("the inventory cannot be read: " + names.status().description(), format);
+  if (!names.ok()) {
+    lease.value()->Discard();
+    return Unavailable("the inventory cannot be read: " + names.status().description(), format);
+  }
   if (names->size() != 1) {
     std::string message = names->empty() ? "No computer is named " + *name : *name + " names several computers:";
     if (format != ReplyFormat::kHtml || names->empty()) return NotFound(message, format);
@@ -145,7 +148,10 @@ WebReply ServeComputer(const QueryParams& query, PageContext& context) {
   }
   std::unique_ptr<Database> database = NewEngineDatabase(reader.shared_connection());
   Result<ComputerRecord> found = ReadComputerRecord(*database, reader, names->front());
-  if (!found.ok()) return Unavailable("the inventory cannot be read: " + found.status().description(), format);
+  if (!found.ok()) {
+    lease.value()->Discard();
+    return Unavailable("the inventory cannot be read: " + found.status().description(), format);
+  }
   const ComputerRecord& record = found.value();
 
   std::optional<std::string> last_inventory, last_answer;

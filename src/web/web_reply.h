@@ -27,11 +27,14 @@ struct WebReply {
 
 enum class ReplyFormat { kHtml, kCsv, kJson };
 
-// A leased inventory connection, returned to its pool at the end of the request.
+// A leased inventory connection, returned to its pool at the end of the
+// request unless it was discarded.
 class InventoryLease {
  public:
   virtual ~InventoryLease() = default;
   virtual InventoryReader& reader() = 0;
+  // The connection failed: it is closed instead of kept for the next request.
+  virtual void Discard() = 0;
 };
 
 // What every page needs for one request.

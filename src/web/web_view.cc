@@ -67,12 +67,16 @@ class WebView::InventoryPool {
   class Lease final : public InventoryLease {
    public:
     Lease(InventoryPool& pool, std::unique_ptr<InventoryReader> reader) : pool_(pool), reader_(std::move(reader)) {}
-    ~Lease() override { pool_.Return(std::move(reader_)); }
+    ~Lease() override {
+      if (!discarded_) pool_.Return(std::move(reader_));
+    }
     InventoryReader& reader() override { return *reader_; }
+    void Discard() override { discarded_ = true; }
 
    private:
     InventoryPool& pool_;
     std::unique_ptr<InventoryReader> reader_;
+    bool discarded_ = false;
   };
 
   Result<std::unique_ptr<InventoryLease>> Acquire() {
@@ -92,7 +96,6 @@ class WebView::InventoryPool {
   }
 
  private:
-  // A connection that failed is not kept: the next request connects anew.
   void Return(std::unique_ptr<InventoryReader> reader) {
     std::lock_guard<std::mutex> lock(mutex_);
     idle_.push_back(std::move(reader));
@@ -148,6 +151,14 @@ void WebView::RefreshLoop() {
     if (!refreshed.ok()) {
       std::cerr << "hostlore-web: the fleet index was not refreshed: "
                 << Escape(refreshed.status().description(), EscapeFor::kTerminal) << "\n";
+      // The server may have gone away and come back: the next refresh connects anew.
+      Result<std::shared_ptr<EngineConnection>> engine = ConnectEngineReadOnly(options_.server);
+      if (engine.ok()) {
+        if (Result<std::unique_ptr<InventoryReader>> reader = InventoryReader::Open(std::move(engine).value());
+            reader.ok()) {
+          source_.reader = std::move(reader).value();
+        }
+      }
     }
     lock.lock();
   }
