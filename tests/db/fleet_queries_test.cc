@@ -93,6 +93,20 @@ TEST_P(FleetQueryTest, AWholeBuildAnswersAsARefreshComputerByComputer) {
   EXPECT_EQ(answers(whole->index->db()), answers(Index()));
 }
 
+TEST_P(FleetQueryTest, ADamagedOrForeignIndexFileIsBuiltAgain) {
+  const std::string path = folder_.Write("other.sqlite", std::string(8192, 'x')).string();  // no database
+  ASSERT_TRUE(FleetIndex::Open(path, "sqlite:/elsewhere.db", IndexDb::Mode::kWrite).ok());
+  EXPECT_FALSE(FleetIndex::Open(path, server_, IndexDb::Mode::kRead).ok());  // an index of another inventory
+  Result<std::unique_ptr<FleetIndex>> index = FleetIndex::Open(path, server_, IndexDb::Mode::kWrite);
+  ASSERT_TRUE(index.ok()) << index.status().description();
+  Result<RefreshReport> report = RefreshFleetIndex(*index.value(), *Source().reader, Now());
+  ASSERT_TRUE(report.ok());
+  EXPECT_EQ(report->read, 4u);  // built afresh, nothing of the other inventory kept
+  Result<ComputerPage> computers = ListComputers(index.value()->db(), {}, Stale(), {});
+  ASSERT_TRUE(computers.ok());
+  EXPECT_EQ(computers->total, 6);
+}
+
 TEST_P(FleetQueryTest, ComputersCarryTheirLastContactAndStaleness) {
   EXPECT_EQ(Names({}), (std::vector<std::string>{"GONE01", "LOCKED1", "NEW01", "OLD01", "PC042", "SILENT9"}));
 
