@@ -52,6 +52,14 @@ constexpr std::string_view kProcessorLabels[][2] = {
     {"Processor 4 changed ", "Processor 4 speed changed "},
 };
 
+constexpr std::string_view kMemoryLabel = "Physical Memory changed ";
+constexpr std::string_view kDriveSize = "Size changed ";
+constexpr std::string_view kDriveSystem = "System changed ";
+
+std::string DriveLabel(char letter, std::string_view what) {
+  return std::string("Drive ") + letter + ": " + std::string(what);
+}
+
 // The speed is compared only when it moved by the band or more.
 Status CompareSpeed(ScanState& state, int column, double new_speed, std::string_view label) {
   Result<FieldValue> stored = state.Db.AssetRecordset->Field(column);
@@ -79,11 +87,10 @@ Result<bool> PassesCdRule(ScanState& state, char letter) {
 
 Status CompareDrive(ScanState& state, char letter) {
   const int slot = asset::DriveSlot(letter);
-  const std::string drive = std::string("Drive ") + letter + ": ";
   Result<bool> compare = PassesCdRule(state, letter);
   if (!compare.ok()) return compare.status();
   if (compare.value()) {
-    const std::string label = drive + "Size changed ";
+    const std::string label = DriveLabel(letter, kDriveSize);
     if (Status s = CompareNumberField(state, slot + 1, state.Drive(letter).Size, label); !s.ok()) {
       return s;
     }
@@ -91,7 +98,7 @@ Status CompareDrive(ScanState& state, char letter) {
   compare = PassesCdRule(state, letter);
   if (!compare.ok()) return compare.status();
   if (compare.value()) {
-    const std::string label = drive + "System changed ";
+    const std::string label = DriveLabel(letter, kDriveSystem);
     return CompareTextField(state, slot + 4, state.Drive(letter).FileSystem, label);
   }
   return Status::Ok();
@@ -144,6 +151,22 @@ Status CompareNumberField(ScanState& state, int column, double new_value, std::s
   return AppendHistoryRecord(state, message, HistoryTrim::kTrim);
 }
 
+std::vector<std::string> AssetChangeLabels() {
+  std::vector<std::string> labels;
+  for (const TextRow& row : kLeadingTextRows) labels.emplace_back(row.label);
+  for (const auto& processor : kProcessorLabels) {
+    labels.emplace_back(processor[0]);
+    labels.emplace_back(processor[1]);
+  }
+  labels.emplace_back(kMemoryLabel);
+  for (const TextRow& row : kTrailingTextRows) labels.emplace_back(row.label);
+  for (char letter = 'C'; letter <= 'J'; ++letter) {
+    labels.push_back(DriveLabel(letter, kDriveSize));
+    labels.push_back(DriveLabel(letter, kDriveSystem));
+  }
+  return labels;
+}
+
 Status CompareAssetFields(ScanState& state) {
   for (const TextRow& row : kLeadingTextRows) {
     if (Status s = CompareTextField(state, row.column, state.*row.field, row.label); !s.ok()) return s;
@@ -159,7 +182,7 @@ Status CompareAssetFields(ScanState& state) {
     }
   }
   if (Status s = CompareNumberField(state, asset::kTotalPhysicalMemory, state.TotalPhysicalMemory,
-                                    "Physical Memory changed ");
+                                    kMemoryLabel);
       !s.ok()) {
     return s;
   }

@@ -3,7 +3,9 @@
 // difference becomes a dated record in the history column.
 #pragma once
 
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/status.h"
 
@@ -26,5 +28,10 @@ Status CompareTextField(ScanState& state, int column, std::string_view new_value
 // The same for numbers; a new value of 0 counts as absent, and the "To
 // nothing" form shows the stored number after a sign position.
 Status CompareNumberField(ScanState& state, int column, double new_value, std::string_view label);
+
+// The labels that begin the comparison's messages ("Model changed ",
+// "Drive C: Size changed ", ...), in comparison order; a message is the
+// label followed by "from ".
+std::vector<std::string> AssetChangeLabels();
 
 }  // namespace hostlore

@@ -3,30 +3,12 @@
 #include <algorithm>
 
 #include "db/history_text.h"
+#include "db/software_list_text.h"
 #include "scan/scan_state.h"
 #include "util/text.h"
 
 namespace hostlore {
 namespace {
-
-constexpr std::string_view kSection = "\xC2\xA7";  // "§" in UTF-8
-
-using SoftwareRow = std::array<std::string, 4>;  // name, version, location, product id
-
-SoftwareRow SplitEntry(std::string_view entry) {
-  SoftwareRow row;
-  for (size_t field = 0; field < 3; ++field) {
-    const size_t mark = entry.find(kSection);
-    if (mark == std::string_view::npos) {
-      row[field] = std::string(entry);
-      return row;
-    }
-    row[field] = std::string(entry.substr(0, mark));
-    entry.remove_prefix(mark + kSection.size());
-  }
-  row[3] = std::string(entry);
-  return row;
-}
 
 const SoftwareRow* FindByName(const ListView& view, const std::string& name) {
   for (const SoftwareRow& row : view.Rows) {
@@ -37,33 +19,11 @@ const SoftwareRow* FindByName(const ListView& view, const std::string& name) {
 
 }  // namespace
 
-std::string StripSectionMarks(std::string_view text) {
-  std::string out;
-  for (size_t mark; (mark = text.find(kSection)) != std::string_view::npos;) {
-    out += text.substr(0, mark);
-    text.remove_prefix(mark + kSection.size());
-  }
-  out += text;
-  return out;
-}
-
 void FillSoftwareRows(ScanState& state, ListView& view, const std::string& list) {
-  view.Rows.clear();
-  std::string& rest = state.SoftwareListRest;
-  rest = list;
-  if (rest.empty()) return;
-  do {
-    const size_t mark = rest.find('^');
-    const std::string entry = mark == std::string::npos ? rest : rest.substr(0, mark);
-    if (entry.empty()) {
-      rest.clear();
-      return;  // the rows stay in list order
-    }
-    rest = mark == std::string::npos ? std::string() : rest.substr(mark + 1);
-    SoftwareRow row = SplitEntry(entry);
-    if (!row[0].empty()) view.Rows.push_back(std::move(row));
-  } while (CountCharacters(rest) > 1);
-  rest.clear();
+  state.SoftwareListRest.clear();
+  SoftwareListRows parsed = ParseSoftwareList(list);
+  view.Rows = std::move(parsed.rows);
+  if (!parsed.complete) return;  // the rows stay in list order
   std::stable_sort(view.Rows.begin(), view.Rows.end(), [](const SoftwareRow& a, const SoftwareRow& b) {
     return CompareIgnoreCase(a[0], b[0]) < 0;
   });

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "db/software_list_text.h"
 #include "platform/status.h"
 
 namespace hostlore {
@@ -34,7 +35,5 @@ void FillSoftwareRows(ScanState& state, ListView& view, const std::string& list)
 // Names match exactly; a name that occurs twice matches the first row of the
 // other list. Records are appended untrimmed.
 Status RecordSoftwareChanges(ScanState& state);
-
-std::string StripSectionMarks(std::string_view text);
 
 }  // namespace hostlore

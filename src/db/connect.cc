@@ -88,6 +88,13 @@ Result<std::shared_ptr<EngineConnection>> ConnectEngine(std::string_view sql_ser
   return OpenOdbcConnection(target.odbc_connection);
 }
 
+Result<std::shared_ptr<EngineConnection>> ConnectEngineReadOnly(std::string_view sql_server_field) {
+  ConnectionTarget target = ParseServerField(sql_server_field, "");
+  if (target.sql_server) target = ParseServerField(sql_server_field, SqlServerOdbcDriver());
+  if (target.sqlite) return OpenSqliteConnection(target.sqlite_path, SqliteAccess::kReadOnly);
+  return OpenOdbcConnection(target.odbc_connection, OdbcAccess::kReadOnly);
+}
+
 Result<std::unique_ptr<Database>> ConnectDatabase(std::string_view sql_server_field) {
   Result<std::shared_ptr<EngineConnection>> engine = ConnectEngine(sql_server_field);
   if (!engine.ok()) return engine.status();

@@ -35,6 +35,11 @@ std::string OdbcBraced(std::string_view value);
 // The engine behind `sql_server_field`.
 Result<std::shared_ptr<EngineConnection>> ConnectEngine(std::string_view sql_server_field);
 
+// The same engine opened for reading only: SQLite read-only (the file must
+// exist and hold the tables), servers in read-only sessions. For the views
+// of the inventory, which never write it.
+Result<std::shared_ptr<EngineConnection>> ConnectEngineReadOnly(std::string_view sql_server_field);
+
 // A connection to the database named by `sql_server_field`.
 Result<std::unique_ptr<Database>> ConnectDatabase(std::string_view sql_server_field);
 

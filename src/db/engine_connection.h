@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -63,6 +64,14 @@ class EngineConnection {
   virtual Result<std::optional<std::string>> UpdateRow(const std::string& sql,
                                                        const FieldValue& value,
                                                        const std::string& identity) = 0;
+
+  // For the fleet queries: runs `sql`, a SELECT of our own with "?" markers,
+  // with `parameters` bound to them in order, and hands each selected row to
+  // `each` (the values in select order, Null distinct from the empty text);
+  // stops when `each` returns false. Failure: the server refused the query
+  // or the connection was lost; rows handed on before stay handed on.
+  virtual Status SelectRows(const std::string& sql, const std::vector<FieldValue>& parameters,
+                            const std::function<bool(std::vector<FieldValue>&)>& each) = 0;
 
   // For `hostlore-db`: the columns of `table` (one of our layout's names) in
   // order. Failure: no such table.

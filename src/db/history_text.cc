@@ -8,7 +8,6 @@
 #include "util/text.h"
 
 namespace hostlore {
-
 void TrimHistory(ScanState& state) {
   std::string& history = state.Db.AssetHistory;
   const size_t mark = history.find('^');

@@ -1,5 +1,6 @@
 // The Asset history column (ordinal 92): records of time stamp + "~" +
-// message + "^", oldest first. Every writer appends through here.
+// message + "^", oldest first. Every writer appends through here
+// (history_records.h reads them).
 #pragma once
 
 #include <string_view>

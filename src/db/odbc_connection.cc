@@ -140,6 +140,33 @@ class OdbcConnection final : public EngineConnection {
     return std::optional<std::string>(identity);
   }
 
+  Status SelectRows(const std::string& sql, const std::vector<FieldValue>& parameters,
+                    const std::function<bool(std::vector<FieldValue>&)>& each) override {
+    Result<SQLHSTMT> statement = Prepared(sql);
+    if (!statement.ok()) return statement.status();
+    OdbcParameters bound(traits_);
+    for (const FieldValue& parameter : parameters) {
+      if (!Succeeded(bound.Bind(statement.value(), parameter))) return Failure(statement.value());
+    }
+    if (Status s = Execute(statement.value()); !s.ok()) return s;
+    CursorGuard guard(statement.value());
+    Result<std::vector<ResultColumn>> described = Describe(statement.value());
+    if (!described.ok()) return described.status();
+    std::vector<FieldValue> row;
+    for (;;) {
+      const SQLRETURN rc = SQLFetch(statement.value());
+      if (rc == SQL_NO_DATA) return Status::Ok();
+      if (!Succeeded(rc)) return Failure(statement.value());
+      row.clear();
+      for (size_t i = 0; i < described->size(); ++i) {
+        Result<FieldValue> value = ReadValue(statement.value(), i, ClassOf(described.value()[i].sql_type));
+        if (!value.ok()) return value.status();
+        row.push_back(std::move(value).value());
+      }
+      if (!each(row)) return Status::Ok();
+    }
+  }
+
   Result<std::vector<DescribedColumn>> DescribeTable(const std::string& table) override {
     Result<SQLHSTMT> statement = Prepared("SELECT * FROM " + table + " WHERE 1 = 0");
     if (!statement.ok()) return statement.status();
@@ -310,7 +337,8 @@ const EngineTraits* TraitsForDbms(std::string_view dbms) {
 
 }  // namespace
 
-Result<std::shared_ptr<EngineConnection>> OpenOdbcConnection(const std::string& connection_string) {
+Result<std::shared_ptr<EngineConnection>> OpenOdbcConnection(const std::string& connection_string,
+                                                             OdbcAccess access) {
   Result<OdbcHandle> environment = OdbcHandle::Allocate(SQL_HANDLE_ENV, SQL_NULL_HANDLE);
   if (!environment.ok()) return environment.status();
   SQLSetEnvAttr(environment->get(), SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
@@ -318,6 +346,11 @@ Result<std::shared_ptr<EngineConnection>> OpenOdbcConnection(const std::string& 
   if (!connection.ok()) return connection.status();
   SQLSetConnectAttr(connection->get(), SQL_ATTR_LOGIN_TIMEOUT,
                     reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(kOdbcLoginTimeoutSeconds)), 0);
+  const bool read_only = access == OdbcAccess::kReadOnly;
+  if (read_only) {
+    SQLSetConnectAttr(connection->get(), SQL_ATTR_ACCESS_MODE,
+                      reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(SQL_MODE_READ_ONLY)), 0);
+  }
   std::string text = connection_string;
   const SQLRETURN rc = SQLDriverConnect(connection->get(), nullptr, reinterpret_cast<SQLCHAR*>(text.data()),
                                         static_cast<SQLSMALLINT>(text.size()), nullptr, 0, nullptr,
@@ -333,6 +366,16 @@ Result<std::shared_ptr<EngineConnection>> OpenOdbcConnection(const std::string& 
   if (traits == nullptr) {
     return Status::Failure(-1, std::string("unsupported database engine: ") +
                                    reinterpret_cast<const char*>(dbms));
+  }
+  // The access mode is only a hint to most drivers; PostgreSQL is told for
+  // the whole session, so that the server itself refuses every write.
+  if (read_only && traits->engine == Engine::kPostgreSql) {
+    Result<OdbcHandle> statement = OdbcHandle::Allocate(SQL_HANDLE_STMT, connection->get());
+    if (!statement.ok()) return statement.status();
+    std::string set = "SET SESSION CHARACTERISTICS AS TRANSACTION READ ONLY";
+    if (!Succeeded(SQLExecDirect(statement->get(), reinterpret_cast<SQLCHAR*>(set.data()), SQL_NTS))) {
+      return OdbcFailure(statement.value(), "cannot make the session read-only");
+    }
   }
   return std::shared_ptr<EngineConnection>(std::make_shared<OdbcConnection>(
       std::move(environment).value(), std::move(connection).value(), *traits));

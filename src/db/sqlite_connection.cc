@@ -153,6 +153,27 @@ class SqliteConnection final : public EngineConnection {
     return std::optional<std::string>(identity);
   }
 
+  Status SelectRows(const std::string& sql, const std::vector<FieldValue>& parameters,
+                    const std::function<bool(std::vector<FieldValue>&)>& each) override {
+    Result<sqlite3_stmt*> prepared = Prepare(sql);
+    if (!prepared.ok()) return prepared.status();
+    sqlite3_stmt* statement = prepared.value();
+    StatementUse use(statement);
+    for (size_t i = 0; i < parameters.size(); ++i) {
+      if (Bind(statement, static_cast<int>(i) + 1, parameters[i]) != SQLITE_OK) return Failure();
+    }
+    const int columns = sqlite3_column_count(statement);
+    std::vector<FieldValue> row;
+    for (;;) {
+      const int rc = sqlite3_step(statement);
+      if (rc == SQLITE_DONE) return Status::Ok();
+      if (rc != SQLITE_ROW) return Failure();
+      row.clear();
+      for (int i = 0; i < columns; ++i) row.push_back(ColumnValue(statement, i));
+      if (!each(row)) return Status::Ok();
+    }
+  }
+
   // The whole script in one transaction: agents that start on a new file at
   // the same moment wait for each other and then find the tables there.
   Status RunScript(const std::string& script) override {
@@ -234,17 +255,26 @@ Status PrepareFile(SqliteConnection& connection) {
 
 }  // namespace
 
-Result<std::shared_ptr<EngineConnection>> OpenSqliteConnection(const std::string& path) {
+Result<std::shared_ptr<EngineConnection>> OpenSqliteConnection(const std::string& path,
+                                                               SqliteAccess access) {
   sqlite3* raw = nullptr;
-  const int rc = sqlite3_open_v2(path.c_str(), &raw,
-                                 SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                                 nullptr);
+  const bool read_only = access == SqliteAccess::kReadOnly;
+  const int rc = sqlite3_open_v2(
+      path.c_str(), &raw,
+      (read_only ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE) | SQLITE_OPEN_NOMUTEX,
+      nullptr);
   DatabaseHandle db(raw);
   if (rc != SQLITE_OK) {
     return Status::Failure(rc, raw ? sqlite3_errmsg(raw) : sqlite3_errstr(rc));
   }
   sqlite3_busy_timeout(db.get(), kSqliteBusyTimeoutMs);
   auto connection = std::make_shared<SqliteConnection>(std::move(db));
+  if (read_only) {
+    Result<bool> complete = connection->HasAllTables();
+    if (!complete.ok()) return complete.status();
+    if (!complete.value()) return Status::Failure(-1, path + " holds no Hostlore tables");
+    return std::shared_ptr<EngineConnection>(std::move(connection));
+  }
   // Agents that open a new file at the same moment can meet a lock that
   // SQLite reports at once instead of waiting for it (the switch to WAL, the
   // first reader of a fresh WAL index): such a busy answer is waited out like

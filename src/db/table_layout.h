@@ -36,6 +36,11 @@ std::string_view KindName(ColumnKind kind);
 // Ordinals of the Asset row that the stages use by number.
 namespace asset {
 inline constexpr int kComputer = 0;
+inline constexpr int kManufacturer = 1;
+inline constexpr int kModel = 2;
+inline constexpr int kDomain = 3;
+inline constexpr int kOperatingSystem = 6;
+inline constexpr int kServicePack = 7;
 inline constexpr int kTotalPhysicalMemory = 17;
 inline constexpr int kLastScanned = 26;
 inline constexpr int kLoggedOnUser = 27;

@@ -13,6 +13,11 @@ bool EqualsIgnoreCase(std::string_view a, std::string_view b);
 int CompareIgnoreCase(std::string_view a, std::string_view b);
 std::string ToLowerAscii(std::string_view text);
 
+// `utf8` with the capital letters of the Latin, Greek and Cyrillic alphabets
+// turned into small ones, for searching without regard to case. Other
+// characters, and bytes that are no UTF-8, stay as they are.
+std::string FoldCase(std::string_view utf8);
+
 // Number of Unicode characters in UTF-8 text (bytes that start a character).
 size_t CountCharacters(std::string_view utf8);
 

@@ -98,6 +98,8 @@ CREATE TABLE IF NOT EXISTS Asset (
   OSSerialNumber varchar(255) NULL
 );
 CREATE INDEX IF NOT EXISTS Asset_Computer ON Asset (Computer);
+-- The fleet view reads every computer's LastScanned from this, not from the rows.
+CREATE INDEX IF NOT EXISTS Asset_Stamp ON Asset (Computer, LastScanned, IPAddress);
 
 CREATE TABLE IF NOT EXISTS Software (
   SoftComputer varchar(255) NULL,

@@ -103,6 +103,9 @@ CREATE TABLE dbo.Asset (
 );
 IF NOT EXISTS (SELECT 1 FROM sys.indexes WHERE name = N'Asset_Computer')
 CREATE INDEX Asset_Computer ON dbo.Asset (Computer);
+-- The fleet view reads every computer's LastScanned from this, not from the rows.
+IF NOT EXISTS (SELECT 1 FROM sys.indexes WHERE name = N'Asset_Stamp')
+CREATE INDEX Asset_Stamp ON dbo.Asset (Computer) INCLUDE (LastScanned, IPAddress);
 IF NOT EXISTS (SELECT 1 FROM sys.indexes WHERE name = N'Asset_RowId')
 CREATE UNIQUE INDEX Asset_RowId ON dbo.Asset (RowId);
 

@@ -3,99 +3,58 @@
 #include <string_view>
 
 #include "db/table_layout.h"
-#include "db/table_queries.h"
+#include "util/escape.h"
 
 namespace hostlore {
 namespace {
 
 std::string Shown(const FieldValue& value) {
   if (value.is_null()) return "(Null)";
-  return ValueAsText(value).value();
+  return Escape(ValueAsText(value).value(), EscapeFor::kTerminal);
 }
 
-// `text` cut at every `mark`, each piece passed on; empty pieces skipped.
-template <typename Each>
-void ForEachPiece(std::string_view text, std::string_view mark, Each each) {
-  while (!text.empty()) {
-    const size_t end = text.find(mark);
-    const std::string_view piece = text.substr(0, end);
-    if (!piece.empty()) each(piece);
-    if (end == std::string_view::npos) break;
-    text.remove_prefix(end + mark.size());
-  }
-}
-
-std::string ReplaceAll(std::string_view text, std::string_view from, std::string_view to) {
-  std::string out;
-  for (size_t at; (at = text.find(from)) != std::string_view::npos;) {
-    out += text.substr(0, at);
-    out += to;
-    text.remove_prefix(at + from.size());
-  }
-  out += text;
-  return out;
-}
-
-Result<std::unique_ptr<RecordSet>> OpenRow(Database& database, const TableQuery& query) {
-  return database.Open(query);
-}
+std::string Safe(std::string_view text) { return Escape(text, EscapeFor::kTerminal); }
 
 }  // namespace
 
-Status ShowComputer(Database& database, const std::string& computer, std::ostream& out) {
-  Result<std::unique_ptr<RecordSet>> asset = OpenRow(database, AssetRowQuery(computer));
-  if (!asset.ok()) return asset.status();
-  RecordSet& row = *asset.value();
-  if (row.RecordCount() == 0) {
-    out << "No Asset row for " << computer << "\n";
+void PrintComputerRecord(const ComputerRecord& record, std::ostream& out) {
+  if (record.asset.empty()) {
+    out << "No Asset row for " << Safe(record.name) << "\n";
   } else {
-    out << "Asset (" << computer << ")\n";
+    out << "Asset (" << Safe(record.name) << ")\n";
     const TableLayout& layout = *FindTableLayout("Asset");
     for (size_t ordinal = 0; ordinal < layout.columns.size(); ++ordinal) {
       const ColumnLayout& column = layout.columns[ordinal];
       if (column.kind == ColumnKind::kSpare || ordinal == static_cast<size_t>(asset::kHistory)) continue;
-      Result<FieldValue> value = row.Field(static_cast<int>(ordinal));
-      out << "  " << ordinal << " " << column.name << ": " << (value.ok() ? Shown(value.value()) : "?") << "\n";
+      out << "  " << ordinal << " " << column.name << ": " << Shown(record.asset[ordinal]) << "\n";
     }
     out << "History\n";
-    Result<FieldValue> history = row.Field(asset::kHistory);
-    if (history.ok() && history->is_text()) {
-      ForEachPiece(history->text(), "^", [&](std::string_view record) {
-        out << "  " << ReplaceAll(record, "~", "  ") << "\n";
-      });
+    for (const HistoryRecord& entry : record.history) {
+      out << "  " << Safe(entry.time) << "  " << Safe(entry.message) << "\n";
     }
   }
-
-  Result<std::unique_ptr<RecordSet>> software = OpenRow(database, SoftwareRowQuery(computer));
-  if (!software.ok()) return software.status();
   out << "Software\n";
-  if (Result<FieldValue> list = software.value()->Field(1); list.ok() && list->is_text()) {
-    ForEachPiece(list->text(), "^", [&](std::string_view entry) {
-      out << "  " << ReplaceAll(entry, "\xC2\xA7", " | ") << "\n";
-    });
+  for (const SoftwareRow& row : record.software.rows) {
+    const ProductFields product = EntryProductFields(row);
+    out << "  " << Safe(row[0]) << " | " << Safe(row[1]) << " | " << Safe(row[2]) << " | "
+        << Safe(product.product_id) << " | " << Safe(product.company) << " | " << Safe(product.owner) << "\n";
   }
-  Result<std::unique_ptr<RecordSet>> services = OpenRow(database, ServicesRowQuery(computer));
-  if (!services.ok()) return services.status();
+  if (!record.software.complete) out << "  (an empty entry ends the stored list here: the rest is not read)\n";
   out << "Services\n";
-  if (Result<FieldValue> list = services.value()->Field(1); list.ok() && list->is_text()) {
-    ForEachPiece(list->text(), "^", [&](std::string_view name) { out << "  " << name << "\n"; });
-  }
+  for (const std::string& name : record.services) out << "  " << Safe(name) << "\n";
   out << "Drive history\n";
-  for (char letter = 'C'; letter <= 'J'; ++letter) {
-    Result<std::unique_ptr<RecordSet>> drive =
-        OpenRow(database, DriveHistoryRowQuery(computer + "~" + letter));
-    if (!drive.ok()) return drive.status();
-    Result<FieldValue> text = drive.value()->Field(1);
-    if (!text.ok() || !text->is_text()) continue;
-    ForEachPiece(text->text(), "^", [&](std::string_view record) {
-      out << "  " << letter << ": " << ReplaceAll(record, ",", "  ") << "\n";
-    });
+  for (const DriveHistoryRecord& drive : record.drives) {
+    for (const DriveDay& day : drive.days) {
+      out << "  " << drive.letter << ": " << Safe(day.date) << "  " << Safe(day.free_text) << "\n";
+    }
   }
-  Result<std::unique_ptr<RecordSet>> access = OpenRow(database, LastAccessRowQuery(computer));
-  if (!access.ok()) return access.status();
-  Result<FieldValue> when = access.value()->Field(1);
-  out << "Last access\n  " << (when.ok() ? Shown(when.value()) : "(no row)") << "\n";
-  return Status::Ok();
+  out << "Last access\n";
+  if (record.accesses.empty()) out << "  (no row)\n";
+  for (const AccessRecord& access : record.accesses) {
+    out << "  " << (access.time ? Safe(*access.time) : "(Null)");
+    if (access.name != record.name) out << " (as " << Safe(access.name) << ")";
+    out << "\n";
+  }
 }
 
 }  // namespace hostlore

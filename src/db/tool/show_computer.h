@@ -2,17 +2,16 @@
 #pragma once
 
 #include <ostream>
-#include <string>
 
-#include "platform/database/database.h"
-#include "platform/status.h"
+#include "db/computer_record.h"
 
 namespace hostlore {
 
-// Prints the Asset row (one "Name: value" line per column), the history one
-// record per line, the software entries one per line with their fields
-// joined by " | ", the services, the drive histories of C: to J: one day per
-// line, and the last access. Failure: a query failed.
-Status ShowComputer(Database& database, const std::string& computer, std::ostream& out);
+// Prints the Asset row (one "ordinal Name: value" line per column), the
+// history one record per line, the software entries one per line with their
+// fields joined by " | ", the services, the drive histories of C: to J: one
+// day per line, and the last access under each name the computer was given.
+// Every value is escaped for a terminal.
+void PrintComputerRecord(const ComputerRecord& record, std::ostream& out);
 
 }  // namespace hostlore

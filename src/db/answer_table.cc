@@ -1,0 +1,104 @@
+#include "db/answer_table.h"
+
+#include <algorithm>
+
+#include "util/escape.h"
+#include "util/text.h"
+
+namespace hostlore {
+namespace {
+
+constexpr size_t kMaxTextWidth = 40;
+
+std::string PlainText(const AnswerCell& cell) {
+  if (const auto* text = std::get_if<std::string>(&cell)) return *text;
+  if (const auto* number = std::get_if<int64_t>(&cell)) return std::to_string(*number);
+  if (const auto* flag = std::get_if<bool>(&cell)) return *flag ? "yes" : "no";
+  return {};
+}
+
+}  // namespace
+
+std::string CsvHeader(const AnswerTable& table) {
+  std::string out;
+  for (size_t i = 0; i < table.columns.size(); ++i) {
+    if (i > 0) out += ',';
+    out += Escape(table.columns[i], EscapeFor::kCsvCell);
+  }
+  return out + "\r\n";
+}
+
+std::string CsvRows(const AnswerTable& table) {
+  std::string out;
+  for (const std::vector<AnswerCell>& row : table.rows) {
+    for (size_t i = 0; i < row.size(); ++i) {
+      if (i > 0) out += ',';
+      if (const auto* flag = std::get_if<bool>(&row[i])) {
+        out += *flag ? "true" : "false";
+      } else if (const auto* text = std::get_if<std::string>(&row[i])) {
+        out += Escape(*text, EscapeFor::kCsvCell);
+      } else {
+        out += PlainText(row[i]);
+      }
+    }
+    out += "\r\n";
+  }
+  return out;
+}
+
+nlohmann::ordered_json JsonRows(const AnswerTable& table) {
+  nlohmann::ordered_json rows = nlohmann::ordered_json::array();
+  for (const std::vector<AnswerCell>& row : table.rows) {
+    nlohmann::ordered_json object = nlohmann::ordered_json::object();
+    for (size_t i = 0; i < row.size() && i < table.columns.size(); ++i) {
+      nlohmann::ordered_json& cell = object[table.columns[i]];
+      if (const auto* text = std::get_if<std::string>(&row[i])) cell = *text;
+      else if (const auto* number = std::get_if<int64_t>(&row[i])) cell = *number;
+      else if (const auto* flag = std::get_if<bool>(&row[i])) cell = *flag;
+    }
+    rows.push_back(std::move(object));
+  }
+  return rows;
+}
+
+std::string JsonRowsText(const AnswerTable& table) {
+  std::string text = "[";
+  for (size_t first = 0; first < table.rows.size(); ++first) {
+    const AnswerTable one{table.columns, {table.rows[first]}};
+    text += (first == 0 ? "" : ",") + JsonText(JsonRows(one)[0]);
+  }
+  return text + "]";
+}
+
+std::string JsonText(const nlohmann::ordered_json& value, int indent) {
+  return value.dump(indent, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+}
+
+void WriteTextTable(const AnswerTable& table, std::ostream& out, bool header) {
+  std::vector<std::vector<std::string>> lines;
+  if (header) lines.push_back(table.columns);
+  for (const std::vector<AnswerCell>& row : table.rows) {
+    std::vector<std::string> line;
+    for (const AnswerCell& cell : row) line.push_back(Escape(PlainText(cell), EscapeFor::kTerminal));
+    lines.push_back(std::move(line));
+  }
+  std::vector<size_t> widths(table.columns.size(), 0);
+  for (const std::vector<std::string>& line : lines) {
+    for (size_t i = 0; i < line.size() && i < widths.size(); ++i) {
+      widths[i] = std::max(widths[i], std::min(CountCharacters(line[i]), kMaxTextWidth));
+    }
+  }
+  for (const std::vector<std::string>& line : lines) {
+    std::string text;
+    for (size_t i = 0; i < line.size(); ++i) {
+      text += line[i];
+      if (i + 1 == line.size()) break;
+      const size_t shown = CountCharacters(line[i]);
+      text += std::string(shown < widths[i] ? widths[i] - shown + 2 : 2, ' ');
+    }
+    while (!text.empty() && text.back() == ' ') text.pop_back();
+    out << text << "\n";
+  }
+}
+
+}  // namespace hostlore
