@@ -38,7 +38,7 @@ Result<std::unique_ptr<HiveFile>> HiveFile::Parse(std::string_view bytes) {
     return Status::Failure(error, std::string("not a hive file libhivex can read: ") +
                                       std::strerror(error));
   }
-  return std::unique_ptr<HiveFile>(new HiveFile(hive));
+  return std::make_unique<HiveFile>(Key{}, hive);
 }
 
 HiveFile::~HiveFile() { hivex_close(hive_); }

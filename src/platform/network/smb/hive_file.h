@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/network/smb/smb_registry_pool.h"
+#include "platform/network/smb/registry_key_read.h"
 #include "platform/status.h"
 
 struct hive_h;
@@ -28,8 +28,14 @@ class HiveFile {
   // not there reads as not found.
   KeyRead Read(std::string_view path) const;
 
+  // Only Parse makes one.
+  class Key {
+    friend class HiveFile;
+    Key() = default;
+  };
+  HiveFile(Key, hive_h* hive) : hive_(hive) {}
+
  private:
-  explicit HiveFile(hive_h* hive) : hive_(hive) {}
   hive_h* hive_;
 };
 
