@@ -165,7 +165,8 @@ TEST_F(RegistryWalkTest, EveryRouteStoresTheSameInventory) {
   const std::string& reference = stored["one-pipe"];
   EXPECT_EQ(std::count(reference.begin(), reference.end(), '^') + 1, 300 - 28 - 16 + 20)
       << reference;
-  EXPECT_NE(reference.find("%ProgramFiles%\\P10 \xC2\xA7"), std::string::npos);
+  EXPECT_NE(reference.find("Program 25\xC2\xA7" "1.25\xC2\xA7%ProgramFiles%\\P25 \xC2\xA7"),
+            std::string::npos);
   EXPECT_EQ(stored["pipes"], reference);
   EXPECT_EQ(stored["snapshot"], reference);
   EXPECT_TRUE(NoFileLeft());
