@@ -9,7 +9,6 @@
 #include <optional>
 
 #include "platform/network/rpc/srvsvc_share_path.h"
-#include "platform/network/smb/held_termination.h"
 #include "platform/network/smb/smb_targets.h"
 
 namespace hostlore {
@@ -55,10 +54,8 @@ Result<std::unique_ptr<HiveFile>> SnapshotKey(SmbSession& session, winreg::Winre
   const std::string in_share = "Temp/" + name;
   Result<std::string> bytes = Status::Failure(0, "");
   {
-    HeldTermination held;
     const Status saved = client.SaveKey(key, on_target);
-    bytes = saved.ok() ? session.ReadFile(kAdminShare, in_share, kMaxSnapshotBytes,
-                                          TerminationPending)
+    bytes = saved.ok() ? session.ReadFile(kAdminShare, in_share, kMaxSnapshotBytes)
                        : Result<std::string>(saved);
     // Removed whatever came of the save: a reply lost on the way may hide
     // a file that was written all the same.

@@ -8,11 +8,10 @@
 // hive saves, so it is never the default: HOSTLORE_REGISTRY_SNAPSHOT=1
 // turns it on. A snapshot that fails leaves the walk to the pipes.
 //
-// The temporary file exists on the target only within SnapshotKey, and
-// the termination signals (SIGTERM, SIGINT, SIGHUP, SIGQUIT) are held for
-// that time: one that comes ends the transfer at the next read, the file
-// is removed, and the signal then takes its course. The transfer's reads
-// and the removal each wait at most the SMB request time-out.
+// The temporary file exists on the target only within SnapshotKey: the
+// transfer's reads and the removal each wait at most the SMB request
+// time-out. A run ended in that moment (a termination signal, SIGKILL) or a
+// target that stops answering then leaves it behind.
 #pragma once
 
 #include <functional>

@@ -147,7 +147,7 @@ Result<struct statvfs> SmbSession::ShareStatVfs(std::string_view share) {
 }
 
 Result<std::string> SmbSession::ReadFile(std::string_view share, std::string_view path,
-                                         size_t limit, const std::function<bool()>& stop) {
+                                         size_t limit) {
   if (Status lost = down(); !lost.ok()) return lost;
   const std::string url = Url(std::string(share) + "/" + std::string(path));
   const std::string what = "reading " + std::string(share) + "/" + std::string(path);
@@ -172,11 +172,10 @@ Result<std::string> SmbSession::ReadFile(std::string_view share, std::string_vie
                                                  " bytes");
   }
   // Reads of a few hundred kilobytes: libsmbclient keeps several requests
-  // in flight for each, and `stop` is asked often enough.
+  // in flight for each.
   constexpr size_t kChunk = 256 * 1024;
   std::string content;
   for (;;) {
-    if (stop && stop()) return Status::Failure(kOperationAborted, what + ": stopped");
     const size_t at = content.size();
     content.resize(at + kChunk);
     errno = 0;

@@ -18,7 +18,6 @@
 
 #include <sys/statvfs.h>
 
-#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -34,8 +33,6 @@ namespace hostlore {
 inline constexpr int kSmbRequestTimeoutMs = 5000;
 // ERROR_BAD_NET_NAME: the share does not exist.
 inline constexpr int64_t kBadNetName = 67;
-// ERROR_OPERATION_ABORTED: the caller ended a transfer.
-inline constexpr int64_t kOperationAborted = 995;
 
 class SmbPipe;
 
@@ -80,10 +77,8 @@ class SmbSession : public std::enable_shared_from_this<SmbSession> {
   Result<struct statvfs> ShareStatVfs(std::string_view share);
 
   // The content of file `path` ('/'-separated) in share `share`, when it
-  // is at most `limit` bytes. `stop` is asked before each read; true ends
-  // the transfer (failure kOperationAborted). Failure: a Win32 code.
-  Result<std::string> ReadFile(std::string_view share, std::string_view path, size_t limit,
-                               const std::function<bool()>& stop);
+  // is at most `limit` bytes. Failure: a Win32 code.
+  Result<std::string> ReadFile(std::string_view share, std::string_view path, size_t limit);
   // Removes file `path` of share `share`. Failure: a Win32 code.
   Status RemoveFile(std::string_view share, std::string_view path);
 
