@@ -121,6 +121,11 @@ bool ReceiveAll(int fd, char* into, size_t count) {
 // A worker process: reads the batches the agent sends on `fd` until the
 // agent closes it or the target is lost, then ends.
 [[noreturn]] void RunWorker(int fd, const RegistryPool::SessionMaker& make_session) {
+  // The agent may hold the termination signals for a thread of its own,
+  // which a worker does not have: here they take their course.
+  sigset_t none;
+  sigemptyset(&none);
+  ::sigprocmask(SIG_SETMASK, &none, nullptr);
   std::shared_ptr<SmbSession> session;
   std::optional<winreg::WinregClient> client;
   std::map<Hive, rpc::ContextHandle> hives;
