@@ -1,6 +1,6 @@
 // Feeds arbitrary bytes to everything that decodes what an RPC server
 // sends: fragment headers, bind replies, response assembly, a channel
-// reading a batch of replies, and the winreg and svcctl reply stubs. None
+// reading a batch of replies, and the winreg, svcctl and srvsvc reply stubs. None
 // may crash, overrun or hang.
 #include <cstddef>
 #include <cstdint>
@@ -9,6 +9,7 @@
 
 #include "platform/network/rpc/dcerpc_pdu.h"
 #include "platform/network/rpc/rpc_channel.h"
+#include "platform/network/rpc/srvsvc_share_path.h"
 #include "platform/network/rpc/svcctl_client.h"
 #include "platform/network/rpc/svcctl_service_messages.h"
 #include "platform/network/rpc/winreg_client.h"
@@ -61,6 +62,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Require(value->value.data.size() <= rest.size());
   }
   (void)winreg::DecodeEnumKey(rest);
+  (void)winreg::DecodeStatusReply(rest);
+  if (auto path = srvsvc::DecodeSharePath(rest); path.ok()) Require(path->size() <= rest.size() * 2);
   if (auto values = winreg::DecodeQueryMultipleValues(rest, split % 5); values.ok()) {
     for (const RegistryValue& value : values->values) Require(value.data.size() <= rest.size());
   }

@@ -234,6 +234,14 @@ std::vector<Result<std::string>> WinregClient::EnumKeys(const rpc::ContextHandle
   return names;
 }
 
+Status WinregClient::SaveKey(const rpc::ContextHandle& key, std::string_view path) {
+  Result<std::string> request = EncodeSaveKey(key, path);
+  if (!request.ok()) return request.status();
+  Result<std::string> reply = Exchange(opnum::kSaveKey, std::move(request).value());
+  if (!reply.ok()) return reply.status();
+  return DecodeStatusReply(reply.value());
+}
+
 Status WinregClient::CloseKey(const rpc::ContextHandle& key) {
   Result<std::string> reply = Exchange(opnum::kCloseKey, EncodeCloseKey(key));
   if (!reply.ok()) return reply.status();

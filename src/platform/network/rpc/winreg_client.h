@@ -30,6 +30,8 @@ class WinregClient {
   Result<RegistryValue> QueryValue(const rpc::ContextHandle& key, std::string_view name);
   Result<std::string> EnumKey(const rpc::ContextHandle& key, uint32_t index);
   Status CloseKey(const rpc::ContextHandle& key);
+  // Saves `key` and its subtree to the server's file `path`.
+  Status SaveKey(const rpc::ContextHandle& key, std::string_view path);
 
   struct WantedValue {
     std::string name;

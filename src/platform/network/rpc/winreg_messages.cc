@@ -106,6 +106,22 @@ std::string EncodeCloseKey(const rpc::ContextHandle& key) {
   return w.bytes();
 }
 
+Result<std::string> EncodeSaveKey(const rpc::ContextHandle& key, std::string_view path) {
+  rpc::NdrWriter w;
+  w.Handle(key);
+  if (Status written = WriteUnicodeString(w, path); !written.ok()) return written;
+  w.Null();  // security attributes: the file's default
+  return w.bytes();
+}
+
+Status DecodeStatusReply(std::string_view stub) {
+  rpc::NdrReader r(stub);
+  const uint32_t status = r.U32();
+  if (!r.ok()) return Malformed("a status call");
+  if (status != 0) return Win32Failure(status, "registry");
+  return Status::Ok();
+}
+
 Result<rpc::ContextHandle> DecodeHandleReply(std::string_view stub) {
   rpc::NdrReader r(stub);
   const rpc::ContextHandle handle = r.Handle();

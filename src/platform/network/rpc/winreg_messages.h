@@ -24,6 +24,7 @@ inline constexpr uint16_t kCloseKey = 5;
 inline constexpr uint16_t kEnumKey = 9;
 inline constexpr uint16_t kOpenKey = 15;
 inline constexpr uint16_t kQueryValue = 17;
+inline constexpr uint16_t kSaveKey = 20;
 }  // namespace opnum
 
 // The buffer offered for a value's data on the first query; a larger
@@ -44,10 +45,17 @@ Result<std::string> EncodeQueryValue(const rpc::ContextHandle& key, std::string_
                                      uint32_t buffer_bytes);
 std::string EncodeEnumKey(const rpc::ContextHandle& key, uint32_t index);
 std::string EncodeCloseKey(const rpc::ContextHandle& key);
+// BaseRegSaveKey: `key` and its subtree to the file `path` of the server's
+// file system, with the file's default security.
+Result<std::string> EncodeSaveKey(const rpc::ContextHandle& key, std::string_view path);
 
 // A reply that carries a handle and a Win32 status (open and close calls).
 // Failure: the status when it is not 0, or malformed bytes.
 Result<rpc::ContextHandle> DecodeHandleReply(std::string_view stub);
+
+// A reply that carries a Win32 status alone. Failure: the status when it
+// is not 0, or malformed bytes.
+Status DecodeStatusReply(std::string_view stub);
 
 struct QueryValueReply {
   uint32_t status = 0;  // Win32 code: 0, 2, 234 (buffer too small), ...

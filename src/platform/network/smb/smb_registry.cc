@@ -33,11 +33,12 @@ class SmbRegistryKey final : public RegistryKey {
     if (is_root()) {
       Result<std::shared_ptr<OpenedKey>> opened = pipe_->Open(hive_, subkey, access);
       if (!opened.ok()) return opened.status();
-      const rpc::ContextHandle handle = opened.value()->handle;
-      return std::unique_ptr<RegistryKey>(
-          std::make_unique<SmbRegistryKey>(pipe_, hive_, std::move(opened).value(), handle, false));
+      return std::unique_ptr<RegistryKey>(std::make_unique<SmbRegistryKey>(
+          pipe_, hive_, std::move(opened).value(), rpc::ContextHandle{}, false));
     }
-    Result<rpc::ContextHandle> opened = pipe_->client.OpenKey(handle_, subkey, access);
+    Result<rpc::ContextHandle> handle = Handle();
+    if (!handle.ok()) return handle.status();
+    Result<rpc::ContextHandle> opened = pipe_->client.OpenKey(handle.value(), subkey, access);
     if (!opened.ok()) return opened.status();
     return std::unique_ptr<RegistryKey>(
         std::make_unique<SmbRegistryKey>(pipe_, hive_, nullptr, opened.value(), true));
@@ -50,8 +51,10 @@ class SmbRegistryKey final : public RegistryKey {
 
   Result<std::string> EnumKey(uint32_t index) override {
     if (index < enumerated_first_ || index >= enumerated_first_ + enumerated_.size()) {
+      Result<rpc::ContextHandle> handle = Handle();
+      if (!handle.ok()) return handle.status();
       enumerated_first_ = index;
-      enumerated_ = pipe_->client.EnumKeys(handle_, index, kEnumBatch);
+      enumerated_ = pipe_->client.EnumKeys(handle.value(), index, kEnumBatch);
       if (key_) pipe_->NoteSubkeys(*key_, index, enumerated_);
     }
     return enumerated_[index - enumerated_first_];
@@ -59,6 +62,8 @@ class SmbRegistryKey final : public RegistryKey {
 
  private:
   bool is_root() const { return key_ == nullptr && !owned_; }
+  // A key read ahead elsewhere is opened on the pipe when a call needs it.
+  Result<rpc::ContextHandle> Handle() { return key_ ? pipe_->Handle(*key_) : handle_; }
 
   std::shared_ptr<RegistryPipe> pipe_;
   Hive hive_;
@@ -104,7 +109,9 @@ class SmbRegistry final : public RemoteRegistry {
     Result<std::unique_ptr<rpc::RpcChannel>> channel =
         OpenRpcChannel(*targets_, host, "winreg", winreg::InterfaceId());
     if (!channel.ok()) return channel.status();
-    auto pipe = std::make_shared<RegistryPipe>(std::move(channel).value());
+    auto pipe = std::make_shared<RegistryPipe>(std::move(channel).value(),
+                                               RegistryPoolMaker(targets_, host),
+                                               RegistrySnapshotMaker(targets_, host));
     pipes_.emplace(host, pipe);
     return pipe;
   }

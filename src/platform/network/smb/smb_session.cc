@@ -1,6 +1,7 @@
 #include "platform/network/smb/smb_session.h"
 
 #include <libsmbclient.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -43,17 +44,22 @@ void LibraryMessage(void*, int, const char* message) {
 
 Result<std::shared_ptr<SmbSession>> SmbSession::Create(const std::string& host,
                                                        const std::string& server,
-                                                       const NetworkCredentials& credentials) {
+                                                       const NetworkCredentials& credentials,
+                                                       std::shared_ptr<TargetLink> link,
+                                                       bool reached) {
+  if (!link) link = std::make_shared<TargetLink>();
   auto session = std::make_shared<SmbSession>(Key{}, host, server.empty() ? host : server,
-                                              credentials);
+                                              credentials, std::move(link), reached);
   if (session->context_ == nullptr) {
     return Status::Failure(win32::kBadNetPath, "cannot create an SMB client context");
   }
   return session;
 }
 
-SmbSession::SmbSession(Key, std::string host, std::string server, NetworkCredentials credentials)
-    : host_(std::move(host)), server_(std::move(server)), credentials_(std::move(credentials)) {
+SmbSession::SmbSession(Key, std::string host, std::string server, NetworkCredentials credentials,
+                       std::shared_ptr<TargetLink> link, bool reached)
+    : host_(std::move(host)), server_(std::move(server)), credentials_(std::move(credentials)),
+      connected_(reached), link_(std::move(link)) {
   SMBCCTX* context = smbc_new_context();
   if (context == nullptr) return;
   // Both global to the process, and set before the library's first
@@ -83,7 +89,7 @@ SmbSession::~SmbSession() {
   // Freeing the context closes its files and connections politely, which
   // against a target that stopped answering costs a time-out per request.
   // A dead session's context is left to the end of the process instead.
-  if (context_ != nullptr && down_.ok()) smbc_free_context(context_, 1);
+  if (context_ != nullptr && down().ok()) smbc_free_context(context_, 1);
 }
 
 std::string SmbSession::Url(std::string_view share_and_path) const {
@@ -99,12 +105,12 @@ Status SmbSession::Fail(int error, const std::string& what) {
                                              : credentials_.domain + "\\" + credentials_.username;
   context.connected = connected_;
   Status failure = DescribeSmbFailure(error, what, context);
-  if (IsSmbTransportError(error)) down_ = failure;
+  if (IsSmbTransportError(error)) link_->MarkDown(failure);
   return failure;
 }
 
 Result<std::unique_ptr<SmbPipe>> SmbSession::OpenPipe(std::string_view name) {
-  if (!down_.ok()) return down_;
+  if (Status lost = down(); !lost.ok()) return lost;
   const std::string url = Url("IPC$/" + std::string(name));
   errno = 0;
   SMBCFILE* file = smbc_getFunctionOpen(context_)(context_, url.c_str(), O_RDWR, 0);
@@ -124,7 +130,7 @@ Result<std::unique_ptr<SmbPipe>> SmbSession::OpenPipe(std::string_view name) {
 }
 
 Result<struct statvfs> SmbSession::ShareStatVfs(std::string_view share) {
-  if (!down_.ok()) return down_;
+  if (Status lost = down(); !lost.ok()) return lost;
   std::string url = Url(std::string(share) + "/");
   struct statvfs info {};
   errno = 0;
@@ -140,6 +146,60 @@ Result<struct statvfs> SmbSession::ShareStatVfs(std::string_view share) {
   return info;
 }
 
+Result<std::string> SmbSession::ReadFile(std::string_view share, std::string_view path,
+                                         size_t limit) {
+  if (Status lost = down(); !lost.ok()) return lost;
+  const std::string url = Url(std::string(share) + "/" + std::string(path));
+  const std::string what = "reading " + std::string(share) + "/" + std::string(path);
+  errno = 0;
+  SMBCFILE* file = smbc_getFunctionOpen(context_)(context_, url.c_str(), O_RDONLY, 0);
+  if (file == nullptr) return Fail(errno != 0 ? errno : EIO, what);
+  connected_ = true;
+  struct FileCloser {
+    SMBCCTX* context;
+    SMBCFILE* file;
+    const SmbSession& session;
+    ~FileCloser() {
+      if (session.down().ok()) smbc_getFunctionClose(context)(context, file);
+    }
+  } closer{context_, file, *this};
+  struct stat info {};
+  if (smbc_getFunctionFstat(context_)(context_, file, &info) != 0) {
+    return Fail(errno != 0 ? errno : EIO, what);
+  }
+  if (info.st_size < 0 || static_cast<size_t>(info.st_size) > limit) {
+    return Status::Failure(win32::kMoreData, what + ": larger than " + std::to_string(limit) +
+                                                 " bytes");
+  }
+  // Reads of a few hundred kilobytes: libsmbclient keeps several requests
+  // in flight for each.
+  constexpr size_t kChunk = 256 * 1024;
+  std::string content;
+  for (;;) {
+    const size_t at = content.size();
+    content.resize(at + kChunk);
+    errno = 0;
+    const ssize_t n = smbc_getFunctionRead(context_)(context_, file, content.data() + at, kChunk);
+    if (n < 0) return Fail(errno != 0 ? errno : EIO, what);
+    content.resize(at + static_cast<size_t>(n));
+    if (n == 0) return content;
+    if (content.size() > limit) {
+      return Status::Failure(win32::kMoreData, what + ": larger than " + std::to_string(limit) +
+                                                   " bytes");
+    }
+  }
+}
+
+Status SmbSession::RemoveFile(std::string_view share, std::string_view path) {
+  if (Status lost = down(); !lost.ok()) return lost;
+  const std::string url = Url(std::string(share) + "/" + std::string(path));
+  errno = 0;
+  if (smbc_getFunctionUnlink(context_)(context_, url.c_str()) != 0) {
+    return Fail(errno != 0 ? errno : EIO, "removing " + std::string(share) + "/" + std::string(path));
+  }
+  return Status::Ok();
+}
+
 SmbPipe::SmbPipe(std::shared_ptr<SmbSession> session, void* file)
     : session_(std::move(session)), file_(file) {}
 
@@ -150,7 +210,7 @@ SmbPipe::~SmbPipe() {
 }
 
 Status SmbPipe::Write(std::string_view bytes) {
-  if (!session_->down().ok()) return session_->down();
+  if (Status lost = session_->down(); !lost.ok()) return lost;
   SMBCCTX* context = session_->context();
   size_t done = 0;
   while (done < bytes.size()) {
@@ -164,7 +224,7 @@ Status SmbPipe::Write(std::string_view bytes) {
 }
 
 Status SmbPipe::Read(size_t count, std::string& out) {
-  if (!session_->down().ok()) return session_->down();
+  if (Status lost = session_->down(); !lost.ok()) return lost;
   SMBCCTX* context = session_->context();
   out.assign(count, '\0');
   size_t done = 0;

@@ -10,7 +10,10 @@
 // every later call on it fails at once: a target that stops answering
 // mid-run costs one bounded wait, not one per value.
 //
-// Not safe for concurrent use: the agent examines one target on one thread.
+// Not safe for concurrent use (libsmbclient keeps per-call state for the
+// whole process): the agent examines one target on one thread, and the
+// registry walk's extra pipes are processes of their own. A target's
+// sessions share whether its transport failed (TargetLink).
 #pragma once
 
 #include <sys/statvfs.h>
@@ -33,15 +36,34 @@ inline constexpr int64_t kBadNetName = 67;
 
 class SmbPipe;
 
+// What the sessions of one target share: whether its transport failed. The
+// first failure of any of them takes all of them down.
+class TargetLink {
+ public:
+  const Status& down() const { return down_; }
+  void MarkDown(const Status& why) {
+    if (down_.ok()) down_ = why;
+  }
+
+ private:
+  Status down_;
+};
+
 class SmbSession : public std::enable_shared_from_this<SmbSession> {
  public:
   // A session to `host` (a dotted address or a name), whose requests name
   // the server `server` (a host name that leads to `host`, for Kerberos;
   // empty: `host` itself). Nothing is sent yet: the first pipe or share
-  // opens the connection. Failure: the context cannot be created.
+  // opens the connection. `link` is shared with the target's other
+  // sessions (null: a link of its own); `reached` says that the target has
+  // answered another session already, so that a failure is about this
+  // request, not about reaching the server. Failure: the context cannot be
+  // created.
   static Result<std::shared_ptr<SmbSession>> Create(const std::string& host,
                                                     const std::string& server,
-                                                    const NetworkCredentials& credentials);
+                                                    const NetworkCredentials& credentials,
+                                                    std::shared_ptr<TargetLink> link = nullptr,
+                                                    bool reached = false);
 
   SmbSession(const SmbSession&) = delete;
   SmbSession& operator=(const SmbSession&) = delete;
@@ -54,9 +76,19 @@ class SmbSession : public std::enable_shared_from_this<SmbSession> {
   // The statvfs of share `share`. Failure: a Win32 code (53, 5, 67).
   Result<struct statvfs> ShareStatVfs(std::string_view share);
 
+  // The content of file `path` ('/'-separated) in share `share`, when it
+  // is at most `limit` bytes. Failure: a Win32 code.
+  Result<std::string> ReadFile(std::string_view share, std::string_view path, size_t limit);
+  // Removes file `path` of share `share`. Failure: a Win32 code.
+  Status RemoveFile(std::string_view share, std::string_view path);
+
   const std::string& host() const { return host_; }
-  // Success while the transport has not failed; its failure afterwards.
-  const Status& down() const { return down_; }
+  const std::string& server() const { return server_; }
+  const NetworkCredentials& credentials() const { return credentials_; }
+  // Success while the transport to the target has not failed (on this
+  // session or another of the target's); its failure afterwards.
+  Status down() const { return link_->down(); }
+  const std::shared_ptr<TargetLink>& link() const { return link_; }
 
   // The Win32-style failure for libsmbclient's `error` (an errno value)
   // while doing `what`, told as smb_failure.h does; marks the session down
@@ -69,7 +101,8 @@ class SmbSession : public std::enable_shared_from_this<SmbSession> {
   struct Key {};
 
  public:
-  SmbSession(Key, std::string host, std::string server, NetworkCredentials credentials);
+  SmbSession(Key, std::string host, std::string server, NetworkCredentials credentials,
+             std::shared_ptr<TargetLink> link, bool reached);
 
  private:
   std::string Url(std::string_view share_and_path) const;
@@ -79,7 +112,7 @@ class SmbSession : public std::enable_shared_from_this<SmbSession> {
   NetworkCredentials credentials_;
   _SMBCCTX* context_ = nullptr;
   bool connected_ = false;  // a pipe or share has opened
-  Status down_;
+  std::shared_ptr<TargetLink> link_;
 };
 
 // A named pipe in IPC$ of a session: the transport of one RPC interface.

@@ -14,6 +14,13 @@ Result<std::shared_ptr<SmbSession>> SmbTargets::SessionFor(const std::string& ho
   return created;
 }
 
+Result<std::shared_ptr<SmbSession>> SmbTargets::ExtraSession(const std::string& host) {
+  Result<std::shared_ptr<SmbSession>> main = SessionFor(host);
+  if (!main.ok()) return main.status();
+  const SmbSession& first = *main.value();
+  return SmbSession::Create(host, first.server(), first.credentials(), first.link(), true);
+}
+
 Status SmbTargets::Lost(const std::string& host) const {
   auto found = sessions_.find(host);
   return found == sessions_.end() ? Status::Ok() : found->second->down();
@@ -25,7 +32,13 @@ Result<std::unique_ptr<rpc::RpcChannel>> OpenRpcChannel(SmbTargets& targets,
                                                         const rpc::SyntaxId& interface_id) {
   Result<std::shared_ptr<SmbSession>> session = targets.SessionFor(host);
   if (!session.ok()) return session.status();
-  Result<std::unique_ptr<SmbPipe>> opened = session.value()->OpenPipe(pipe);
+  return OpenRpcChannel(*session.value(), pipe, interface_id);
+}
+
+Result<std::unique_ptr<rpc::RpcChannel>> OpenRpcChannel(SmbSession& session,
+                                                        const std::string& pipe,
+                                                        const rpc::SyntaxId& interface_id) {
+  Result<std::unique_ptr<SmbPipe>> opened = session.OpenPipe(pipe);
   if (!opened.ok()) {
     // No such pipe: nothing serves the interface there.
     if (opened.status().number() == win32::kFileNotFound) {

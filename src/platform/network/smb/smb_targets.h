@@ -28,6 +28,10 @@ class SmbTargets {
   // Failure: they cannot be read (for example an authentication file that
   // others may read), or no client context can be made.
   Result<std::shared_ptr<SmbSession>> SessionFor(const std::string& host);
+  // Another session to `host`, besides the one SessionFor gives: same
+  // credentials and server name, and the same link (either going down
+  // takes both down). Nothing is sent yet. Failure: as SessionFor.
+  Result<std::shared_ptr<SmbSession>> ExtraSession(const std::string& host);
   // The failure that took `host`'s session down, if it went down.
   Status Lost(const std::string& host) const;
 
@@ -47,6 +51,10 @@ class SmbTargets {
 // Win32 code (53 unreachable, 5 refused, 1722 no such interface).
 Result<std::unique_ptr<rpc::RpcChannel>> OpenRpcChannel(SmbTargets& targets,
                                                         const std::string& host,
+                                                        const std::string& pipe,
+                                                        const rpc::SyntaxId& interface_id);
+// The same on `session`.
+Result<std::unique_ptr<rpc::RpcChannel>> OpenRpcChannel(SmbSession& session,
                                                         const std::string& pipe,
                                                         const rpc::SyntaxId& interface_id);
 

@@ -52,6 +52,10 @@ std::string SmbConf(const fs::path& dir, const SambaPeerContent& content) {
   }
   c << "[C$]\n  path = " << d << "/c\n  dfree command = " << d << "/dfree-c\n"
     << "[d$]\n  path = " << d << "/d\n  dfree command = " << d << "/dfree-d\n";
+  if (content.admin_share) {
+    c << "[ADMIN$]\n  path = " << d << "/windows\n  read only = no\n  admin users = "
+      << kAdminUser << "\n";
+  }
   return c.str();
 }
 
@@ -92,7 +96,7 @@ bool SambaPeer::Launch(const SambaPeerContent& content, std::string& why_not) {
   }
   const fs::path& d = folder_;
   for (const char* sub : {"state", "cache", "lock", "pid", "private", "ncalrpc", "bind-dns", "log",
-                          "c", "d"}) {
+                          "c", "d", "windows/Temp"}) {
     fs::create_directories(d / sub);
   }
   fs::permissions(d, fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);

@@ -1,7 +1,8 @@
 // Samba's smbd as the SMB peer of a test, in the peer namespace of a
 // NamespacePair: a private smb.conf, registry content imported with `net`,
 // two accounts (`inv`, an administrator, and `plain`, a plain user), shares
-// C$ and d$ whose sizes come from a dfree script, and a list of services.
+// C$ and d$ whose sizes come from a dfree script (and ADMIN$ if asked), and
+// a list of services.
 // The client side reaches it at kPeerAddress through the pair's veth.
 #pragma once
 
@@ -27,6 +28,9 @@ struct SambaPeerContent {
   uint64_t d_blocks = 0, d_free_blocks = 0;
   // Speaks SMB1 only (server max protocol = NT1), as Windows XP did.
   bool smb1_only = false;
+  // Shares ADMIN$ (the folder AdminFolder(), with a Temp folder in it) to
+  // administrators, as Windows shares its system folder.
+  bool admin_share = false;
 };
 
 inline constexpr const char* kAdminUser = "inv";
@@ -47,6 +51,8 @@ class SambaPeer {
   ~SambaPeer();
 
   std::string address() const;
+  // The folder behind ADMIN$.
+  std::filesystem::path AdminFolder() const { return folder_ / "windows"; }
   const NamespacePair& namespaces() const { return *pair_; }
   // An authentication file (mode 0600) for `user` with `password`.
   std::string AuthFile(const std::string& user, const std::string& password) const;

@@ -1,0 +1,54 @@
+// A registry key as read ahead of its caller (by another pipe, or from a
+// snapshot), how the read-ahead names keys, and the frames in which the
+// walk's worker processes take keys to read and give back what they read.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <string_view>
+#include <optional>
+#include <tuple>
+#include <vector>
+
+#include "platform/network/rpc/winreg_client.h"
+#include "platform/registry/registry.h"
+#include "platform/status.h"
+
+namespace hostlore {
+
+// One key as read ahead.
+struct KeyRead {
+  bool fetched = false;  // false: not read; read it yourself
+  Status opened;         // the open's failure, if it failed
+  // Every value of the key is in `values` (a snapshot); otherwise only
+  // the names asked for are.
+  bool complete = false;
+  std::map<std::string, Result<RegistryValue>> values;  // by lower-case name
+};
+
+// A key as the pools and caches know it: hive, lower-case path, access.
+using KeyId = std::tuple<Hive, std::string, uint32_t>;
+
+// Registry names compare without regard to case.
+std::string LowerRegistryName(std::string_view name);
+
+// Keys to read alike: opened with `access` below the root of `hive`, and
+// queried for `names`.
+struct KeyJob {
+  Hive hive = Hive::kLocalMachine;
+  uint32_t access = 0;
+  std::vector<std::string> paths;
+  std::vector<winreg::WinregClient::WantedValue> names;
+};
+
+// The frames' payloads; decoding fails (nullopt) on bytes that do not
+// form one whole payload.
+std::string EncodeKeyJob(const KeyJob& job);
+std::optional<KeyJob> DecodeKeyJob(std::string_view bytes);
+std::string EncodeKeyReads(const std::vector<KeyRead>& reads);
+std::optional<std::vector<KeyRead>> DecodeKeyReads(std::string_view bytes);
+std::string EncodeStatus(const Status& status);
+std::optional<Status> DecodeStatus(std::string_view bytes);
+
+}  // namespace hostlore
