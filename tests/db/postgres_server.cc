@@ -1,10 +1,8 @@
 #include "db/postgres_server.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
@@ -17,10 +15,13 @@ namespace {
 
 constexpr char kBin[] = "/usr/lib/postgresql/15/bin";
 
-// Runs `command` as the postgres user when we are root, as ourselves otherwise.
+// `command` as the postgres user when we are root, as ourselves otherwise.
+std::string AsPostgres(const std::string& command) {
+  return ::geteuid() == 0 ? "runuser -u postgres -- " + command : command;
+}
+
 bool RunAsPostgres(const std::string& command) {
-  const std::string line = ::geteuid() == 0 ? "runuser -u postgres -- " + command : command;
-  return std::system((line + " >/dev/null 2>&1").c_str()) == 0;
+  return std::system((AsPostgres(command) + " >/dev/null 2>&1").c_str()) == 0;
 }
 
 std::string& Reason() {
@@ -33,7 +34,7 @@ std::string& Reason() {
 PostgresServer* PostgresServer::Shared() {
   static std::unique_ptr<PostgresServer> server = [] {
     std::unique_ptr<PostgresServer> started(new PostgresServer());
-    if (!started->Start(Reason())) started.reset();
+    if (!started->Start(false, Reason())) started.reset();
     return started;
   }();
   return server.get();
@@ -41,7 +42,13 @@ PostgresServer* PostgresServer::Shared() {
 
 std::string PostgresServer::SkipReason() { return Reason(); }
 
-bool PostgresServer::Start(std::string& reason) {
+std::unique_ptr<PostgresServer> PostgresServer::StartDurable(std::string& reason) {
+  std::unique_ptr<PostgresServer> started(new PostgresServer());
+  if (!started->Start(true, reason)) started.reset();
+  return started;
+}
+
+bool PostgresServer::Start(bool durable, std::string& reason) {
   if (!std::filesystem::exists(std::string(kBin) + "/initdb")) {
     reason = "PostgreSQL 15 is not installed (no " + std::string(kBin) + "/initdb); run scripts/setup";
     return false;
@@ -54,22 +61,33 @@ bool PostgresServer::Start(std::string& reason) {
   data_dir_ = folder;
   if (::geteuid() == 0) std::system(("chown postgres: " + data_dir_).c_str());
   port_ = FreeLoopbackPort();
-  const std::string bin(kBin);
-  if (!RunAsPostgres(bin + "/initdb -D " + data_dir_ + "/data -A trust -U postgres -E UTF8 --no-sync")) {
+  if (!RunAsPostgres(std::string(kBin) + "/initdb -D " + data_dir_ + "/data -A trust -U postgres -E UTF8 --no-sync")) {
     reason = "initdb failed (is there a postgres user?)";
     return false;
   }
   // max_connections: the fleet benchmark runs 256 agents at once, each with
   // its own connection.
-  running_ = RunAsPostgres(bin + "/pg_ctl -D " + data_dir_ + "/data -w -o \"-p " +
-                           std::to_string(port_) + " -c listen_addresses=127.0.0.1 -k " + data_dir_ +
-                           "/data -c fsync=off -c max_connections=300\" start");
-  if (!running_) reason = "pg_ctl could not start the server on port " + std::to_string(port_);
+  settings_ = "-p " + std::to_string(port_) + " -c listen_addresses=127.0.0.1 -k " + data_dir_ +
+              "/data -c max_connections=300" + (durable ? "" : " -c fsync=off");
+  if (!Launch()) reason = "pg_ctl could not start the server on port " + std::to_string(port_);
   return running_;
 }
 
+bool PostgresServer::Launch() {
+  running_ = RunAsPostgres(std::string(kBin) + "/pg_ctl -D " + data_dir_ + "/data -w -o \"" + settings_ + "\" start");
+  return running_;
+}
+
+bool PostgresServer::StopImmediately() {
+  if (!RunAsPostgres(std::string(kBin) + "/pg_ctl -D " + data_dir_ + "/data -m immediate stop")) return false;
+  running_ = false;
+  return true;
+}
+
+bool PostgresServer::Restart() { return running_ || Launch(); }
+
 PostgresServer::~PostgresServer() {
-  if (running_) RunAsPostgres(std::string(kBin) + "/pg_ctl -D " + data_dir_ + "/data -m immediate stop");
+  if (running_) StopImmediately();
   if (!data_dir_.empty()) {
     std::error_code ignored;
     std::filesystem::remove_all(data_dir_, ignored);
@@ -82,6 +100,20 @@ std::string PostgresServer::CreateDatabase() {
   Result<std::shared_ptr<EngineConnection>> admin = ConnectEngine(server + "/postgres");
   if (!admin.ok() || !admin.value()->RunScript("CREATE DATABASE " + name).ok()) return {};
   return server + "/" + name;
+}
+
+std::string PostgresServer::Query(const std::string& database, const std::string& sql) const {
+  const std::string command = AsPostgres(std::string(kBin) + "/psql -X -A -t -h " + data_dir_ + "/data -p " +
+                                         std::to_string(port_) + " -U postgres -d " + database + " -c \"" +
+                                         sql + "\" 2>/dev/null");
+  std::string out;
+  if (FILE* pipe = ::popen(command.c_str(), "r")) {
+    char buffer[4096];
+    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+    ::pclose(pipe);
+  }
+  while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
+  return out;
 }
 
 }  // namespace hostlore::test

@@ -74,8 +74,9 @@ void TcpRelay::Accept() {
     std::lock_guard<std::mutex> lock(mutex_);
     sockets_.push_back(client);
     sockets_.push_back(server);
-    pumps_.emplace_back([this, client, server] { Pump(client, server, true); });
-    pumps_.emplace_back([this, client, server] { Pump(server, client, false); });
+    auto server_spoke_last = std::make_shared<std::atomic<bool>>(true);
+    pumps_.emplace_back([=, this] { Pump(client, server, true, server_spoke_last); });
+    pumps_.emplace_back([=, this] { Pump(server, client, false, server_spoke_last); });
   }
 }
 
@@ -101,7 +102,8 @@ bool TcpRelay::MatchesDropPattern(std::string& tail, std::string_view chunk) {
   return true;
 }
 
-void TcpRelay::Pump(int from, int to, bool from_client) {
+void TcpRelay::Pump(int from, int to, bool from_client,
+                    std::shared_ptr<std::atomic<bool>> server_spoke_last) {
   char buffer[65536];
   std::string tail;
   bool dropping = false;
@@ -113,6 +115,7 @@ void TcpRelay::Pump(int from, int to, bool from_client) {
     }
     if (dropping) continue;
     ++chunks_;
+    if (server_spoke_last->exchange(!from_client) && from_client) ++client_turns_;
     if (delay_.count() > 0) std::this_thread::sleep_for(delay_);
     size_t done = 0;
     while (done < static_cast<size_t>(n)) {

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -40,6 +41,10 @@ class TcpRelay {
   // for a request-response protocol): the round trips are half of it.
   uint64_t chunks() const { return chunks_; }
 
+  // Times a client spoke after its server had (or first): the round trips of
+  // a request-response protocol, however its messages were cut into chunks.
+  uint64_t client_turns() const { return client_turns_; }
+
   // From the first chunk a client sends that contains `pattern` on (found
   // across chunk boundaries too), that client's bytes are dropped instead of
   // relayed, and `on_match` runs once, on a relay thread, before the relay
@@ -49,7 +54,8 @@ class TcpRelay {
 
  private:
   void Accept();
-  void Pump(int from, int to, bool from_client);
+  // `server_spoke_last` is shared by the two pumps of one connection.
+  void Pump(int from, int to, bool from_client, std::shared_ptr<std::atomic<bool>> server_spoke_last);
   // Whether `chunk`, after the carried `tail` of the client's previous
   // chunks, holds the drop pattern; keeps in `tail` what a pattern split
   // across chunks needs. Runs the match callback on the first match.
@@ -61,6 +67,7 @@ class TcpRelay {
   std::chrono::microseconds delay_;
   std::atomic<bool> stop_{false};
   std::atomic<uint64_t> chunks_{0};
+  std::atomic<uint64_t> client_turns_{0};
   std::mutex mutex_;
   std::string drop_pattern_;
   std::function<void()> on_match_;
