@@ -103,6 +103,12 @@ class EngineDatabase final : public Database {
         connection_, query.table, query.key.has_value(), std::move(first).value()));
   }
 
+  Status BeginTransaction(std::string_view serial_key) override {
+    return connection_->BeginTransaction(std::string(serial_key));
+  }
+  Status CommitTransaction() override { return connection_->CommitTransaction(); }
+  void RollbackTransaction() override { connection_->RollbackTransaction(); }
+
  private:
   std::shared_ptr<EngineConnection> connection_;
 };

@@ -73,6 +73,11 @@ class EngineConnection {
   virtual Status SelectRows(const std::string& sql, const std::vector<FieldValue>& parameters,
                             const std::function<bool(std::vector<FieldValue>&)>& each) = 0;
 
+  // The transaction of Database::BeginTransaction and its end.
+  virtual Status BeginTransaction(const std::string& serial_key) = 0;
+  virtual Status CommitTransaction() = 0;
+  virtual void RollbackTransaction() = 0;
+
   // For `hostlore-db`: the columns of `table` (one of our layout's names) in
   // order. Failure: no such table.
   virtual Result<std::vector<DescribedColumn>> DescribeTable(const std::string& table) = 0;

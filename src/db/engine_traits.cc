@@ -8,13 +8,19 @@ namespace {
 //   tuple, so the new ctid comes back from RETURNING.
 // SQL Server: offers no row address that a client may rely on, so every
 //   table of our schema ends in an IDENTITY column, RowId (schema/sqlserver.sql).
+// Transactions of one serial key wait for each other on a lock that the
+// server releases at the transaction's end: an advisory lock on the key's
+// hash (PostgreSQL), an application lock on the key (SQL Server, which cuts
+// it to 255 characters).
 constexpr EngineTraits kTraits[] = {
     {Engine::kSqlite, "SQLite", "rowid", "rowid = ?", false, "", " LIMIT 1", "",
-     " RETURNING *, rowid", '"', '"', false, false},
+     " RETURNING *, rowid", '"', '"', false, false, ""},
     {Engine::kPostgreSql, "PostgreSQL", "ctid", "ctid = CAST(? AS tid)", true, "", " LIMIT 1", "",
-     " RETURNING *, ctid", '"', '"', true, false},
+     " RETURNING *, ctid", '"', '"', true, false,
+     "SELECT pg_advisory_xact_lock(hashtextextended(?, 0))"},
     {Engine::kSqlServer, "SQL Server", "RowId", "RowId = ?", false, "TOP 1 ", "",
-     " OUTPUT INSERTED.*, INSERTED.RowId", "", '[', ']', true, true},
+     " OUTPUT INSERTED.*, INSERTED.RowId", "", '[', ']', true, true,
+     "EXEC sp_getapplock @Resource = ?, @LockMode = 'Exclusive', @LockOwner = 'Transaction'"},
 };
 
 }  // namespace

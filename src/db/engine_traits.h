@@ -34,6 +34,11 @@ struct EngineTraits {
   bool unicode_text_parameters;
   // SQLDescribeCol's column size 0 means "no limit" (SQL Server's max types).
   bool zero_size_is_unlimited;
+  // Run first in a transaction, with its text marker bound to the
+  // transaction's serial key: waits until no other transaction holds the
+  // same key, and holds it until this one ends. Empty where the start of a
+  // transaction serializes by itself (SQLite's BEGIN IMMEDIATE).
+  std::string_view serialize_on_key;
 };
 
 const EngineTraits& TraitsOf(Engine engine);

@@ -33,6 +33,11 @@ class ForwardingDatabase : public Database {
   Result<std::unique_ptr<RecordSet>> Open(const TableQuery& query) override {
     return target_->Open(query);
   }
+  Status BeginTransaction(std::string_view serial_key) override {
+    return target_->BeginTransaction(serial_key);
+  }
+  Status CommitTransaction() override { return target_->CommitTransaction(); }
+  void RollbackTransaction() override { target_->RollbackTransaction(); }
 
  protected:
   Database& target() { return *target_; }

@@ -44,6 +44,8 @@ class OdbcConnection final : public EngineConnection {
  public:
   OdbcConnection(OdbcHandle environment, OdbcHandle connection, const EngineTraits& traits)
       : environment_(std::move(environment)), connection_(std::move(connection)), traits_(traits) {}
+  // A driver refuses to disconnect in the middle of a transaction.
+  ~OdbcConnection() override { RollbackTransaction(); }
 
   const EngineTraits& traits() const override { return traits_; }
 
@@ -167,6 +169,43 @@ class OdbcConnection final : public EngineConnection {
     }
   }
 
+  // Manual commit: the driver starts a transaction with the next statement.
+  Status BeginTransaction(const std::string& serial_key) override {
+    if (!SetAutocommit(false)) return OdbcFailure(connection_, "a transaction cannot be started");
+    in_transaction_ = true;
+    if (traits_.serialize_on_key.empty()) return Status::Ok();
+    Result<SQLHSTMT> statement = Prepared(std::string(traits_.serialize_on_key));
+    Status serialized = statement.status();
+    if (statement.ok()) {
+      OdbcParameters parameters(traits_);
+      if (!Succeeded(parameters.Bind(statement.value(), FieldValue(serial_key)))) {
+        serialized = Failure(statement.value());
+      } else {
+        serialized = Execute(statement.value());
+        SQLFreeStmt(statement.value(), SQL_CLOSE);
+        SQLFreeStmt(statement.value(), SQL_RESET_PARAMS);
+      }
+    }
+    if (!serialized.ok()) RollbackTransaction();
+    return serialized;
+  }
+
+  Status CommitTransaction() override {
+    if (!in_transaction_) return Status::Ok();
+    const SQLRETURN rc = SQLEndTran(SQL_HANDLE_DBC, connection_.get(), SQL_COMMIT);
+    Status committed = Succeeded(rc) ? Status::Ok() : OdbcFailure(connection_, "commit failed");
+    // Rolled back before autocommit comes back on: switching it on commits.
+    if (!committed.ok()) SQLEndTran(SQL_HANDLE_DBC, connection_.get(), SQL_ROLLBACK);
+    EndTransaction();
+    return committed;
+  }
+
+  void RollbackTransaction() override {
+    if (!in_transaction_) return;
+    SQLEndTran(SQL_HANDLE_DBC, connection_.get(), SQL_ROLLBACK);
+    EndTransaction();
+  }
+
   Result<std::vector<DescribedColumn>> DescribeTable(const std::string& table) override {
     Result<SQLHSTMT> statement = Prepared("SELECT * FROM " + table + " WHERE 1 = 0");
     if (!statement.ok()) return statement.status();
@@ -215,6 +254,17 @@ class OdbcConnection final : public EngineConnection {
    private:
     SQLHSTMT statement_;
   };
+
+  bool SetAutocommit(bool on) {
+    const auto value = static_cast<SQLULEN>(on ? SQL_AUTOCOMMIT_ON : SQL_AUTOCOMMIT_OFF);
+    return Succeeded(SQLSetConnectAttr(connection_.get(), SQL_ATTR_AUTOCOMMIT,
+                                       reinterpret_cast<SQLPOINTER>(value), SQL_IS_UINTEGER));
+  }
+
+  void EndTransaction() {
+    SetAutocommit(true);
+    in_transaction_ = false;
+  }
 
   Status Failure(SQLHSTMT statement) const {
     return OdbcFailure(SQL_HANDLE_STMT, statement, "statement failed");
@@ -325,6 +375,7 @@ class OdbcConnection final : public EngineConnection {
   OdbcHandle connection_;   // and the connection outlives its statements
   const EngineTraits& traits_;
   std::map<std::string, OdbcHandle> statements_;
+  bool in_transaction_ = false;
 };
 
 // The DBMS name that the driver reports, to the engine that Hostlore knows.

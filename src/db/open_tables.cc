@@ -50,7 +50,20 @@ Result<Database*> RunConnection(ScanState& state) {
   return state.Db.Connection.get();
 }
 
-void DropRunConnection(ScanState& state) { state.Db.Connection.reset(); }
+void DropRunConnection(ScanState& state) {
+  // The result sets share the connection and may outlive this reset: the
+  // rollback cannot wait for the connection's end.
+  if (state.Db.Connection) state.Db.Connection->RollbackTransaction();
+  state.Db.Connection.reset();
+}
+
+Database& UpdateRunConnection(ScanState& state) {
+  Result<Database*> connection = RunConnection(state);
+  if (!connection.ok()) {
+    FailOpen(state, "Error updating database (Asset)", state.TargetName + ":" + connection.status().description());
+  }
+  return *connection.value();
+}
 
 void OpenAssetTable(ScanState& state) {
   OpenTable(state, state.Db.AssetQuery, state.Db.AssetRecordset, "Asset");

@@ -14,8 +14,14 @@ struct ScanState;
 // next call tries again.
 Result<Database*> RunConnection(ScanState& state);
 
-// Forgets the run's connection, so that the next use connects afresh.
+// Forgets the run's connection, so that the next use connects afresh; a
+// transaction still open on it is rolled back first.
 void DropRunConnection(ScanState& state);
+
+// The run's connection for the update run; when it cannot be had, logs,
+// sends "Complete" and ends the process as a failed open of the Asset table
+// does.
+Database& UpdateRunConnection(ScanState& state);
 
 // Open Db.AssetQuery (Db.SoftwareQuery, Db.ServicesQuery) into
 // Db.AssetRecordset (...), replacing the previous result set. They return

@@ -174,6 +174,23 @@ class SqliteConnection final : public EngineConnection {
     }
   }
 
+  // BEGIN IMMEDIATE takes the file's write lock at once (waiting for it up
+  // to the busy timeout), so every writer of the file runs after the other,
+  // the serial key's included. A deferred BEGIN would let two transactions
+  // read, and the second to write would then fail at once: its snapshot
+  // would be stale.
+  Status BeginTransaction(const std::string&) override { return Execute("BEGIN IMMEDIATE"); }
+
+  Status CommitTransaction() override {
+    Status committed = Execute("COMMIT");
+    if (!committed.ok()) RollbackTransaction();
+    return committed;
+  }
+
+  void RollbackTransaction() override {
+    if (!sqlite3_get_autocommit(db_.get())) Execute("ROLLBACK");
+  }
+
   // The whole script in one transaction: agents that start on a new file at
   // the same moment wait for each other and then find the tables there.
   Status RunScript(const std::string& script) override {

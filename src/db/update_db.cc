@@ -175,6 +175,21 @@ Status StoreLists(ScanState& state) {
   return db.ServicesRecordset->Update(1, FieldValue(state.ServicesList));
 }
 
+// Undoes the update run's changes unless they were committed, also when the
+// run ends through a failure path that ends the process.
+class RollbackUnlessCommitted {
+ public:
+  explicit RollbackUnlessCommitted(ScanState& state) : state_(state) {}
+  RollbackUnlessCommitted(const RollbackUnlessCommitted&) = delete;
+  RollbackUnlessCommitted& operator=(const RollbackUnlessCommitted&) = delete;
+  ~RollbackUnlessCommitted() {
+    if (state_.Db.Connection) state_.Db.Connection->RollbackTransaction();
+  }
+
+ private:
+  ScanState& state_;
+};
+
 Status RunUpdate(ScanState& state) {
   if (Status s = MakeSureRowsExist(state); !s.ok()) return s;
   RecordSet& asset_row = *state.Db.AssetRecordset;
@@ -214,12 +229,19 @@ Status RunUpdate(ScanState& state) {
 }  // namespace
 
 void UpdateDB(ScanState& state) {
-  const Status status = RunUpdate(state);
+  // One transaction holds the whole run: what another agent or a failure
+  // can leave behind is the rows as they were before, or as the run wrote
+  // them, never a part. Runs for one computer wait for each other.
+  Database& connection = UpdateRunConnection(state);
+  const RollbackUnlessCommitted rollback(state);
+  Status status = connection.BeginTransaction(state.TargetName);
+  if (status.ok()) status = RunUpdate(state);
+  if (status.ok()) status = connection.CommitTransaction();
   if (status.ok()) return;
+  DropRunConnection(state);
   LogError(state, "Error updating database", state.TargetName + ":" + status.description());
   ReportFailureComplete(state);
   state.Db.AssetRecordset.reset();
-  DropRunConnection(state);
 }
 
 }  // namespace hostlore

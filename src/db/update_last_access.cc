@@ -44,6 +44,11 @@ void UpdateLastAccess(ScanState& state) {
     if (Status s = row->Update(1, FieldValue(now)); !s.ok()) Fail(state, s.description());
     row->Close();
   }
+  // The record is stored; the connection is not kept through the gathering,
+  // which may take minutes (a server restarted meanwhile, or an idle
+  // connection cut by a firewall, would fail the update run).
+  row.reset();
+  DropRunConnection(state);
 }
 
 }  // namespace hostlore

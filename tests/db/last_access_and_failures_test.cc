@@ -136,7 +136,7 @@ TEST_P(FailureTest, UnknownCountsAreLoggedWithTheConnectionString) {
   EXPECT_EQ(LogWithoutTime().at(2), "Error updating last access database,PC042:");
 }
 
-TEST_P(FailureTest, AFailedWriteInTheDriveSlotsStopsTheRunAndIsLogged) {
+TEST_P(FailureTest, AFailedWriteInTheDriveSlotsUndoesTheRunAndIsLogged) {
   FillInventory(*state_);
   ASSERT_FALSE(Ends(UpdateDB));
   NewRun();
@@ -149,8 +149,8 @@ TEST_P(FailureTest, AFailedWriteInTheDriveSlotsStopsTheRunAndIsLogged) {
   EXPECT_EQ(LogWithoutTime(), std::vector<std::string>{"Error updating database,PC042:disk full"});
   EXPECT_EQ(Progress(), std::vector<std::string>{"PC042,Complete,192.0.2.42,0"});
   const std::vector<FieldValue> row = Row(AssetRowQuery("PC042"));
-  EXPECT_EQ(row[1], FieldValue("Other"));             // written before the failure
-  EXPECT_EQ(row[26], FieldValue(kStamp));             // the first run's time, not rewritten
+  EXPECT_EQ(row[1], FieldValue("Acme"));  // written before the failure, and undone
+  EXPECT_EQ(History(), std::string(kStamp) + "~New Record Created^");
   EXPECT_TRUE(state_->FailureReported);
   EXPECT_FALSE(state_->Db.AssetRecordset);
 }

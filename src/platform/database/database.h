@@ -10,7 +10,9 @@
 //    and never moves; RecordCount() still counts every row that the query
 //    selects.
 //  - AddNew and Update store their change at once (autocommit, one statement
-//    each); there are no transactions.
+//    each), unless a transaction is open on the connection (see
+//    Database::BeginTransaction): then every change waits for the commit and
+//    is stored with all the others, or not at all.
 //  - Text that comes from a target travels only as a query parameter.
 // A connection and its result sets are used by one thread at a time.
 #pragma once
@@ -19,6 +21,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "platform/database/field_value.h"
 #include "platform/status.h"
@@ -92,6 +95,26 @@ class Database {
   // (missing table, lost connection); the description is the server's. A
   // result set may outlive the Database that opened it.
   virtual Result<std::unique_ptr<RecordSet>> Open(const TableQuery& query) = 0;
+
+  // Starts a transaction: from here on the changes made through the result
+  // sets of this connection, opened before or after, are seen by this
+  // connection only, and by others from the commit on, all at once. A
+  // rollback, a failed commit, or the end of the connection or of the
+  // process without a commit undo all of them. Transactions that give the
+  // same `serial_key` (any text; the update run gives the computer's name)
+  // run one after the other: a second one waits here until the first has
+  // ended. An engine may serialize more than that (SQLite lets one writer of
+  // a file at a time in). Failure: no transaction could be started (lost
+  // connection, a lock wait that timed out); none is open then. One
+  // transaction at a time per connection.
+  virtual Status BeginTransaction(std::string_view serial_key) = 0;
+
+  // Stores every change since BeginTransaction. Failure: none of them is
+  // stored. Either way, later changes are stored at once again.
+  virtual Status CommitTransaction() = 0;
+
+  // Undoes every change since BeginTransaction; harmless without one.
+  virtual void RollbackTransaction() = 0;
 };
 
 // Failure descriptions that the stages and tests recognise.
