@@ -17,7 +17,31 @@ std::string Plain(std::string_view value) {
   return out;
 }
 
-// "postgresql://[USER@]HOST[:PORT]/DB" to a psqlODBC connection string.
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// "%XX" escapes decoded, as in PostgreSQL's own connection URIs (a password
+// that holds "@" or ":" is written with them escaped); anything else as is.
+std::string PercentDecoded(std::string_view text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '%' && i + 2 < text.size() &&
+        HexValue(text[i + 1]) >= 0 && HexValue(text[i + 2]) >= 0) {
+      out += static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
+      i += 2;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+// "postgresql://[USER[:PASSWORD]@]HOST[:PORT]/DB" to a psqlODBC connection
+// string.
 std::string PostgreSqlConnection(std::string_view rest) {
   std::string_view authority = rest.substr(0, rest.find('/'));
   const std::string_view database =
@@ -26,11 +50,20 @@ std::string PostgreSqlConnection(std::string_view rest) {
   // text, and its declared length is lost. Debian registers the driver with
   // its communication log on, which logs every statement of a connection to
   // a file in /tmp; off for ours (the driver still notes the disconnect
-  // there unless the log is off in odbcinst.ini too).
-  std::string out = "Driver={PostgreSQL Unicode};MaxVarcharSize=65535;CommLog=0;Debug=0;";
+  // there unless the log is off in odbcinst.ini too). Protocol 7.4-1: a
+  // failed statement fails its whole transaction, which the update run rolls
+  // back anyway; the default (-2) wraps every statement of a transaction in
+  // a savepoint of its own, a round trip each.
+  std::string out = "Driver={PostgreSQL Unicode};MaxVarcharSize=65535;CommLog=0;Debug=0;Protocol=7.4-1;";
   const size_t at = authority.rfind('@');
   if (at != std::string_view::npos) {
-    out += "UID=" + Plain(authority.substr(0, at)) + ";";
+    const std::string_view user_information = authority.substr(0, at);
+    const size_t colon = user_information.find(':');
+    // psqlODBC takes braces around a password but not around a user name.
+    out += "UID=" + Plain(PercentDecoded(user_information.substr(0, colon))) + ";";
+    if (colon != std::string_view::npos) {
+      out += "PWD=" + OdbcBraced(PercentDecoded(user_information.substr(colon + 1))) + ";";
+    }
     authority.remove_prefix(at + 1);
   }
   std::string_view host = authority;

@@ -14,12 +14,14 @@ TEST(ParseServerFieldTest, EachEngineGetsItsConnection) {
   EXPECT_TRUE(sqlite.sqlite);
   EXPECT_EQ(sqlite.sqlite_path, "/var/lib/hostlore/inv.db");
 
+  constexpr char kPsql[] = "Driver={PostgreSQL Unicode};MaxVarcharSize=65535;CommLog=0;Debug=0;Protocol=7.4-1;";
   EXPECT_EQ(ParseServerField("postgresql://db.corp:5433/inventory", "FreeTDS").odbc_connection,
-            "Driver={PostgreSQL Unicode};MaxVarcharSize=65535;CommLog=0;Debug=0;"
-            "Server=db.corp;Port=5433;Database=inventory;");
+            kPsql + std::string("Server=db.corp;Port=5433;Database=inventory;"));
   EXPECT_EQ(ParseServerField("postgresql://agent@127.0.0.1/inv", "FreeTDS").odbc_connection,
-            "Driver={PostgreSQL Unicode};MaxVarcharSize=65535;CommLog=0;Debug=0;"
-            "UID=agent;Server=127.0.0.1;Database=inv;");
+            kPsql + std::string("UID=agent;Server=127.0.0.1;Database=inv;"));
+  // User and password apart, escapes decoded, each braced whole.
+  EXPECT_EQ(ParseServerField("postgresql://alice:S3c%40r;e}t@db:5432/inv", "FreeTDS").odbc_connection,
+            kPsql + std::string("UID=alice;PWD={S3c@r;e}}t};Server=db;Port=5432;Database=inv;"));
   EXPECT_EQ(ParseServerField("odbc:DSN=Inventory;UID=x", "FreeTDS").odbc_connection,
             "DSN=Inventory;UID=x");
   EXPECT_EQ(ParseServerField("SQL01", "FreeTDS").odbc_connection,
@@ -37,7 +39,7 @@ TEST(ParseServerFieldTest, BracesKeepAServerNameFromAddingAttributes) {
             "Driver={FreeTDS};Server={evil}};UID=sa;PWD={x};Database=BrindleAsset;"
             "Trusted_Connection=Yes;");
   EXPECT_EQ(ParseServerField("postgresql://h/inv;UID=x", "FreeTDS").odbc_connection,
-            "Driver={PostgreSQL Unicode};MaxVarcharSize=65535;CommLog=0;Debug=0;"
+            "Driver={PostgreSQL Unicode};MaxVarcharSize=65535;CommLog=0;Debug=0;Protocol=7.4-1;"
             "Server=h;Database=invUID=x;");
 }
 
