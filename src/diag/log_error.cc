@@ -7,6 +7,7 @@
 
 #include "diag/time_stamp.h"
 #include "scan/scan_state.h"
+#include "util/password_mask.h"
 #include "util/text.h"
 #include "util/unique_fd.h"
 
@@ -18,13 +19,16 @@ void LogError(const ScanState& state, std::string_view what, std::string_view de
   const std::time_t now = state.platform.clock ? state.platform.clock->Now() : std::time(nullptr);
   std::string line = FormatTimeStamp(now);
   line += ',';
-  line += FoldLineBreaks(what);
+  // The command line and the connection string may carry a password (the
+  // server field of a person's command); no log ever holds one.
+  line += FoldLineBreaks(MaskPasswords(what));
   line += ',';
-  line += FoldLineBreaks(detail);
+  line += FoldLineBreaks(MaskPasswords(detail));
   line += "\r\n";
 
   const std::string path = LogFilePath(state);
-  const UniqueFd log(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
+  // Not for everyone's eyes: the lines name computers, users and servers.
+  const UniqueFd log(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0640));
   if (!log.valid()) return;
   // One write: O_APPEND places the whole line at the end, untorn.
   ssize_t written;

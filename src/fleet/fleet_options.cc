@@ -3,6 +3,7 @@
 #include <charconv>
 
 #include "fleet/summary.h"
+#include "util/password_mask.h"
 
 namespace hostlore::fleet {
 namespace {
@@ -129,6 +130,14 @@ Result<FleetOptions> ParseFleetOptions(const std::vector<std::string>& args,
   if (options.help) return options;
   if (positional.size() < 2) return UsageError("give the database server and at least one target (see --help)");
   options.runner.server = positional.front();
+  // Every agent's command line holds the server field, and any user of the
+  // host can read those (ps): a password must come from elsewhere.
+  if (HoldsPassword(options.runner.server)) {
+    return UsageError("the server \"" + MaskPasswords(options.runner.server) +
+                      "\" holds a password, which every agent's command line would show to anyone on this "
+                      "host (ps); keep it in PostgreSQL's password file (~/.pgpass, or PGPASSFILE), in an "
+                      "ODBC data source (odbc:DSN=NAME, password in odbc.ini), or log in with Kerberos");
+  }
   if (options.runner.server.find(',') != std::string::npos) {
     return UsageError("the server \"" + options.runner.server + "\" may not contain a comma");
   }

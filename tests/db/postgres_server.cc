@@ -78,6 +78,18 @@ bool PostgresServer::Launch() {
   return running_;
 }
 
+bool PostgresServer::AddPasswordUser(const std::string& user, const std::string& password,
+                                     const std::string& database) {
+  const std::string hba = data_dir_ + "/data/pg_hba.conf";
+  if (!RunAsPostgres("sed -i '1i host all " + user + " 127.0.0.1/32 scram-sha-256' " + hba) ||
+      !RunAsPostgres(std::string(kBin) + "/pg_ctl -D " + data_dir_ + "/data reload")) {
+    return false;
+  }
+  Query("postgres", "CREATE ROLE " + user + " LOGIN PASSWORD '" + password + "'");
+  Query(database, "GRANT ALL ON ALL TABLES IN SCHEMA public TO " + user);
+  return Query("postgres", "SELECT count(*) FROM pg_roles WHERE rolname = '" + user + "'") == "1";
+}
+
 bool PostgresServer::StopImmediately() {
   if (!RunAsPostgres(std::string(kBin) + "/pg_ctl -D " + data_dir_ + "/data -m immediate stop")) return false;
   running_ = false;

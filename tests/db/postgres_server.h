@@ -24,6 +24,11 @@ class PostgresServer {
   // for it (postgresql://postgres@127.0.0.1:PORT/NAME).
   std::string CreateDatabase();
 
+  // A login role `user` that must give `password` over TCP (the server
+  // trusts every other login), with every right on the tables of
+  // `database`. True on success.
+  bool AddPasswordUser(const std::string& user, const std::string& password, const std::string& database);
+
   // Stops the server as a crash would (pg_ctl stop -m immediate: no
   // checkpoint, every connection cut), and starts it again on the same port
   // and data. True on success.

@@ -17,6 +17,7 @@
 #include "db/connect.h"
 #include "db/tool/fleet_commands.h"
 #include "db/tool/schema_check.h"
+#include "util/password_mask.h"
 
 namespace {
 
@@ -45,7 +46,8 @@ int main(int argc, char** argv) {
 
   Result<std::shared_ptr<EngineConnection>> engine = ConnectEngine(server);
   if (!engine.ok()) {
-    std::cerr << "hostlore-db: cannot connect to " << server << ": " << engine.status().description() << "\n";
+    std::cerr << "hostlore-db: cannot connect to " << MaskPasswords(server) << ": "
+              << MaskPasswords(engine.status().description()) << "\n";
     return 1;
   }
   if (command == "init") {
