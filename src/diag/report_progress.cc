@@ -1,5 +1,6 @@
 #include "diag/report_progress.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -28,13 +29,18 @@ std::string FitLine(std::string line) {
 
 }  // namespace
 
+void CheckProgressChannel(ScanState& state) {
+  const int fd = state.ProgressWindow;
+  state.ProgressChannelClosed = fd > 0 && ::fcntl(fd, F_GETFD) == -1;
+}
+
 void ReportProgress(const ScanState& state, std::string line) {
   line += ',';
   line += std::to_string(state.CallerIndex);
   line = FitLine(FoldLineBreaks(line));
   line += '\n';
   const int fd = state.ProgressWindow;
-  if (fd <= 0) return;
+  if (fd <= 0 || state.ProgressChannelClosed) return;
   ssize_t written;
   do {
     written = ::write(fd, line.data(), line.size());

@@ -17,11 +17,18 @@ struct ScanState;
 // byte less than PIPE_BUF.
 inline constexpr size_t kMaxProgressLine = 4095;
 
+// Decides once, at start-up, whether ProgressWindow names an open
+// descriptor; one that is not open is taken as closed for the whole run. A
+// number that was free at start-up may later be given to a file that the
+// agent opens itself (SQLite's database, the log), and progress lines must
+// never be written into it.
+void CheckProgressChannel(ScanState& state);
+
 // Appends "," + CallerIndex to `line` and sends it to ProgressWindow.
 // Carriage returns and line feeds inside the line become blanks, and a line
 // longer than kMaxProgressLine loses the end of its first field (the name),
-// never its step, address or index. Descriptor 0, a closed descriptor or a
-// broken pipe drop the line; nothing is reported.
+// never its step, address or index. Descriptor 0, a channel found closed at
+// start-up or a broken pipe drop the line; nothing is reported.
 void ReportProgress(const ScanState& state, std::string line);
 
 // Sends TargetName + "," + step + "," + TargetAddress.

@@ -8,6 +8,7 @@
 #include "scan/process_end.h"
 #include "run/scan.h"
 #include "scan/scan_state.h"
+#include "util/password_mask.h"
 
 namespace hostlore {
 namespace {
@@ -57,6 +58,9 @@ void FormLoad(ScanState& state) {
                     kExitCommandLine);
   }
   state.ProgressWindow = window.value();
+  // Before anything is opened that could take the number of a channel that
+  // the caller never opened.
+  CheckProgressChannel(state);
   const std::string& target = field(1);
   state.SqlServer = field(2);
   if (field(3) == "-u") state.UserOnly = true;
@@ -67,7 +71,8 @@ void FormLoad(ScanState& state) {
   }
   state.CallerIndex = index.value();
   state.TargetName = target;
-  state.ConnectionString = BuildConnectionString(state.SqlServer);
+  // Only ever written to the log: without the password a server field may hold.
+  state.ConnectionString = BuildConnectionString(MaskPasswords(state.SqlServer));
 }
 
 void Timer1Timer(ScanState& state) {

@@ -2,6 +2,9 @@
 //
 //   hostlore PROGRESS_FD,TARGET,SERVER,[-u],CALLER_INDEX
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <csignal>
 #include <memory>
 
@@ -10,7 +13,26 @@
 #include "run/termination_watch.h"
 #include "scan/scan_state.h"
 
+namespace {
+
+// Standard input, output and error that the caller left closed get
+// /dev/null: a file that the agent opens later would otherwise take their
+// number, and message boxes (standard error) would be written into it.
+void OccupyClosedStandardDescriptors() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (::fcntl(fd, F_GETFD) != -1) continue;
+    const int null = ::open("/dev/null", O_RDWR);
+    if (null >= 0 && null != fd) {
+      ::dup2(null, fd);
+      ::close(null);
+    }
+  }
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+  OccupyClosedStandardDescriptors();
   // Before any thread starts: only the termination watch takes them.
   hostlore::BlockTerminationSignals();
   // A caller that went away must not kill the run: the line is dropped.

@@ -64,6 +64,9 @@ struct ScanState {
   std::string SqlServer;
   bool UserOnly = false;
   int32_t ProgressWindow = 0;  // the progress channel's file descriptor
+  // Set at start-up when ProgressWindow named no open descriptor: the lines
+  // go nowhere for the whole run (CheckProgressChannel).
+  bool ProgressChannelClosed = false;
   std::string ProcName;
   std::string LastError;
   std::string ErrorContext;

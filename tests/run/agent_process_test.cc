@@ -2,6 +2,8 @@
 // log file and its exit status.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <regex>
 
 #include "support/agent_fixture.h"
@@ -34,6 +36,24 @@ TEST_F(AgentProcessTest, AClosedOrZeroChannelDropsTheLinesAndTheRunGoesOn) {
     const AgentProcessResult run = RunAgent(std::string(channel) + ",PC042," + Db() + ",,3");
     EXPECT_EQ(run.exit_status, 0) << channel;
     EXPECT_TRUE(run.progress.empty()) << channel;
+  }
+}
+
+// A channel number that the caller never opened is free for the agent's own
+// files (SQLite takes the lowest free numbers for its database and log): it
+// is taken as closed for the whole run, and the database stays a database.
+TEST_F(AgentProcessTest, AChannelNeverOpenedIsNeverWrittenIntoALaterFile) {
+  for (const char* channel : {"3", "4"}) {
+    for (int run = 0; run < 2; ++run) {
+      const AgentProcessResult result = RunAgent(std::string(channel) + ",PC042," + Db() + ",,1");
+      EXPECT_EQ(result.exit_status, 0) << channel;
+      EXPECT_EQ(result.log, std::vector<std::string>{}) << channel;
+    }
+    for (const char* file : {"hostlore.db", "hostlore.db-wal"}) {
+      std::ifstream in(temp_.path() / file, std::ios::binary);
+      const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      EXPECT_EQ(bytes.find("PC042,"), std::string::npos) << channel << " " << file;
+    }
   }
 }
 
