@@ -61,14 +61,14 @@ std::vector<std::string> AgentFolders::LogLines(int slot) const {
 
 std::string SharedLogPath() {
   for (const char* name : {"Temp", "TEMP", "TMP", "TMPDIR"}) {
-    if (const char* value = std::getenv(name)) return std::string(value) + "/Kelvarn.log";
+    if (const char* value = ::secure_getenv(name)) return std::string(value) + "/Kelvarn.log";
   }
   return "/Kelvarn.log";
 }
 
 void AppendLogLines(const std::string& path, const std::vector<std::string>& lines) {
   if (lines.empty()) return;
-  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0640);
   if (fd < 0) return;
   for (const std::string& line : lines) {
     const std::string text = line + "\r\n";

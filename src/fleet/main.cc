@@ -49,7 +49,7 @@ int main(int argc, char** argv) {
   }
 
   // The echo sweep loads the lab itself (and so checks it).
-  const char* lab = std::getenv("HOSTLORE_LAB");
+  const char* lab = ::secure_getenv("HOSTLORE_LAB");
   if (lab != nullptr && options->runner.agent_per_target) {
     const hostlore::Status checked = CheckLab(lab);
     if (!checked.ok()) return Fail(checked.description());

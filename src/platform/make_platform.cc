@@ -7,7 +7,7 @@
 namespace hostlore {
 
 Result<Platform> MakePlatform() {
-  const char* lab = std::getenv("HOSTLORE_LAB");
+  const char* lab = ::secure_getenv("HOSTLORE_LAB");
   if (lab != nullptr) return MakeLabPlatform(lab);
   return LoadNetworkPlatform();
 }

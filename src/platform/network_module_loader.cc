@@ -1,5 +1,7 @@
 #include "platform/network_module_loader.h"
 
+#include <sys/auxv.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -16,12 +18,17 @@ namespace fs = std::filesystem;
 
 // The module path to load; failure: none of the usual places holds one.
 Result<std::string> FindNetworkModule() {
-  if (const char* chosen = std::getenv("HOSTLORE_NETWORK_MODULE"); chosen != nullptr && *chosen != '\0') {
+  // A program that runs with more privileges than its user (file
+  // capabilities, set-user-ID) loads code only from where an administrator
+  // installed it: its user chose the environment, and may own the folder the
+  // program was copied to.
+  const bool privileged = ::getauxval(AT_SECURE) != 0;
+  if (const char* chosen = ::secure_getenv("HOSTLORE_NETWORK_MODULE"); chosen != nullptr && *chosen != '\0') {
     return std::string(chosen);
   }
   std::vector<fs::path> folders;
   std::error_code error;
-  if (const fs::path program = fs::read_symlink("/proc/self/exe", error); !error) {
+  if (const fs::path program = fs::read_symlink("/proc/self/exe", error); !error && !privileged) {
     folders.push_back(program.parent_path());
   }
   folders.emplace_back(HOSTLORE_INSTALLED_MODULE_DIR);
@@ -31,8 +38,9 @@ Result<std::string> FindNetworkModule() {
     if (fs::exists(candidate, error)) return candidate.string();
     looked += (looked.empty() ? "" : ", ") + folder.string();
   }
-  return Status::Failure(win32::kFileNotFound, std::string("network module ") + kNetworkModuleFile +
-                                                   " not found (looked in " + looked + ")");
+  return Status::Failure(win32::kFileNotFound,
+                         std::string("network module ") + kNetworkModuleFile + " not found (looked in " + looked +
+                             (privileged ? "; a program with raised privileges looks nowhere else" : "") + ")");
 }
 
 }  // namespace

@@ -18,7 +18,7 @@ constexpr size_t kFieldCount = 5;
 // "Temp" first, as the agent has always read it; Linux spells it TMPDIR.
 std::string ReadTempDir() {
   for (const char* name : {"Temp", "TEMP", "TMP", "TMPDIR"}) {
-    if (const char* value = std::getenv(name)) return value;
+    if (const char* value = ::secure_getenv(name)) return value;
   }
   return {};
 }

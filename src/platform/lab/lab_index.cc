@@ -33,9 +33,9 @@ constexpr int64_t ToNanoseconds(std::chrono::seconds seconds) { return seconds.c
 // folder is known or the lab folder cannot be examined.
 std::optional<std::string> IndexPath(const struct stat& folder) {
   std::string cache;
-  if (const char* xdg = std::getenv("XDG_CACHE_HOME"); xdg != nullptr && *xdg == '/') {
+  if (const char* xdg = ::secure_getenv("XDG_CACHE_HOME"); xdg != nullptr && *xdg == '/') {
     cache = xdg;
-  } else if (const char* home = std::getenv("HOME"); home != nullptr && *home == '/') {
+  } else if (const char* home = ::secure_getenv("HOME"); home != nullptr && *home == '/') {
     cache = std::string(home) + "/.cache";
   } else {
     return std::nullopt;

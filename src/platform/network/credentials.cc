@@ -55,7 +55,7 @@ Result<NetworkCredentials> ReadAuthFile(const std::string& path) {
 }
 
 Result<NetworkCredentials> LoadNetworkCredentials() {
-  const char* path = std::getenv("HOSTLORE_AUTH_FILE");
+  const char* path = ::secure_getenv("HOSTLORE_AUTH_FILE");
   if (path == nullptr || *path == '\0') return NetworkCredentials{};
   return ReadAuthFile(path);
 }

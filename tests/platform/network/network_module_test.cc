@@ -6,7 +6,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <sys/stat.h>
+
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -83,6 +87,45 @@ TEST(NetworkModuleTest, AMissingOrUnusableModuleEndsTheRunThroughTheFailurePath)
     ASSERT_EQ(run.log.size(), 1u) << module;
     EXPECT_NE(run.log[0].find(module), std::string::npos) << run.log[0];
     EXPECT_NE(run.log[0].find(reason), std::string::npos) << run.log[0];
+  }
+}
+
+// A copy of the agent given CAP_NET_RAW by file capabilities and run by an
+// unprivileged user: neither HOSTLORE_NETWORK_MODULE nor a module next to
+// the copy is loaded; only the installed folder is looked in. The same copy
+// without the capability loads what the variable names.
+TEST(NetworkModuleTest, ACapabilityRaisedAgentLoadsCodeOnlyFromItsInstallFolder) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root (setcap, and a switch to an unprivileged user)";
+  TempFolder folder;
+  const std::filesystem::path agent = folder.path() / "hostlore";
+  const std::filesystem::path evil = folder.path() / "evil.so";
+  const std::filesystem::path marker = folder.path() / "out" / "loaded";
+  std::filesystem::copy_file(HOSTLORE_AGENT_PATH, agent);
+  std::filesystem::copy_file(HOSTLORE_MARKER_MODULE_PATH, evil);
+  std::filesystem::copy_file(HOSTLORE_MARKER_MODULE_PATH, folder.path() / "hostlore-network.so");
+  std::filesystem::create_directory(folder.path() / "out");
+  ::chmod(folder.path().c_str(), 0755);
+  ::chmod((folder.path() / "out").c_str(), 0777);
+  const std::string env = "HOSTLORE_NETWORK_MODULE=" + evil.string() + " HOSTLORE_TEST_MARKER=" + marker.string() +
+                          " Temp=" + (folder.path() / "out").string();
+  const auto run_as_nobody = [&] {
+    const std::string command = "env -i " + env + " setpriv --reuid=65534 --regid=65534 --clear-groups " +
+                                agent.string() + " 1,PC042,sqlite::memory:,,3 >/dev/null 2>&1";
+    const int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  };
+
+  run_as_nobody();
+  ASSERT_TRUE(std::filesystem::exists(marker)) << "the marker module does not work";
+  std::filesystem::remove(marker);
+
+  if (std::system(("setcap cap_net_raw+ep " + agent.string() + " 2>/dev/null").c_str()) != 0) {
+    GTEST_SKIP() << "setcap is refused here (no file capabilities on this file system)";
+  }
+  const int status = run_as_nobody();
+  EXPECT_FALSE(std::filesystem::exists(marker));
+  if (!std::filesystem::exists(std::filesystem::path(HOSTLORE_INSTALLED_MODULE_DIR) / "hostlore-network.so")) {
+    EXPECT_EQ(status, 1);  // no module where it is installed
   }
 }
 

@@ -165,12 +165,12 @@ Result<std::vector<Endpoint>> ParseEndpoints(std::string_view text) {
 
 Result<WinrmOptions> WinrmOptionsFromEnvironment() {
   WinrmOptions options;
-  if (const char* endpoints = std::getenv("HOSTLORE_WINRM_ENDPOINTS"); endpoints != nullptr) {
+  if (const char* endpoints = ::secure_getenv("HOSTLORE_WINRM_ENDPOINTS"); endpoints != nullptr) {
     Result<std::vector<Endpoint>> parsed = ParseEndpoints(endpoints);
     if (!parsed.ok()) return parsed.status();
     options.endpoints = std::move(parsed).value();
   }
-  if (const char* ca_file = std::getenv("HOSTLORE_WINRM_CA_FILE"); ca_file != nullptr) {
+  if (const char* ca_file = ::secure_getenv("HOSTLORE_WINRM_CA_FILE"); ca_file != nullptr) {
     options.http.ca_file = ca_file;
   }
   return options;
