@@ -132,7 +132,10 @@ Result<HttpReply> HttpTransport::Post(std::string_view content_type, std::string
                                              std::to_string(kMaxBodyBytes) + " bytes");
   }
   if (code != CURLE_OK) {
-    return Status::Failure(kUnreachable,
+    const bool certificate = code == CURLE_PEER_FAILED_VERIFICATION || code == CURLE_SSL_CACERT_BADFILE ||
+                             code == CURLE_SSL_ISSUER_ERROR || code == CURLE_SSL_PINNEDPUBKEYNOTMATCH ||
+                             code == CURLE_SSL_INVALIDCERTSTATUS;
+    return Status::Failure(certificate ? kCertificateRejected : kUnreachable,
                            url_ + ": " + (error[0] != '\0' ? error : curl_easy_strerror(code)));
   }
   curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &collected.reply.status);

@@ -16,6 +16,11 @@ namespace hostlore::wsman {
 // reached, or the exchange broke off.
 inline constexpr int64_t kUnreachable = 0x800706BA;
 
+// HRESULT_FROM_WIN32(ERROR_WINHTTP_SECURE_FAILURE): the server's certificate
+// failed its check (untrusted, expired, another name), or could not be
+// checked at all (the CA file cannot be read).
+inline constexpr int64_t kCertificateRejected = 0x80072F8F;
+
 struct HttpOptions {
   std::chrono::milliseconds connect_timeout{5000};
   // For a whole request and its response.
@@ -49,8 +54,9 @@ class HttpTransport {
   ~HttpTransport();
 
   // POSTs `body`, with "Authorization: <authorization>" when that is not
-  // empty. Any HTTP status is a reply. Failure (kUnreachable): no connection,
-  // a time-out, a TLS failure, or the connection broke off.
+  // empty. Any HTTP status is a reply. Failure: kCertificateRejected, or
+  // kUnreachable for no connection, a time-out, another TLS failure, or a
+  // connection that broke off.
   Result<HttpReply> Post(std::string_view content_type, std::string_view body,
                          std::string_view authorization);
 

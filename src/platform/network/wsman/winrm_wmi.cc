@@ -122,6 +122,13 @@ class WinrmWmi final : public Wmi {
       }
       reasons += (reasons.empty() ? "" : "; ") + identified.description();
       failure = Status::Failure(identified.number(), reasons);
+      // A certificate that fails its check is what an attacker in the middle
+      // presents to push a client onto plain HTTP: no further endpoint.
+      if (identified.number() == kCertificateRejected) {
+        return Status::Failure(kCertificateRejected,
+                               reasons + "; the server certificate failed its check, so no other endpoint "
+                                         "(plain HTTP) is tried");
+      }
     }
     if (kerberos && IsDottedAddress(service_host) && failure.number() == kAuthenticationFailed) {
       failure = Status::Failure(

@@ -3,7 +3,9 @@
 // Where to connect: HOSTLORE_WINRM_ENDPOINTS lists the endpoints to try in
 // order, comma-separated, each "https:PORT" or "http:PORT"; the default is
 // "https:5986,http:5985" (HTTPS first; plain HTTP always encrypts its
-// messages). Which certificate authorities HTTPS trusts: the PEM file named
+// messages). An endpoint that cannot be reached passes on to the next; a
+// certificate that fails its check ends the attempt, so that no one in the
+// middle can push the agent onto plain HTTP. Which certificate authorities HTTPS trusts: the PEM file named
 // by HOSTLORE_WINRM_CA_FILE, else the system's trust store.
 //
 // The service-change subscription that the Windows scripting objects issue

@@ -325,7 +325,7 @@ TEST_F(WinrmWmiTest, MissingOrExpiredTicketsFailTheConnection) {
   EXPECT_EQ(CountLines(options_.log)["Identify"], 0);
 }
 
-TEST_F(WinrmWmiTest, HttpsTrustsTheNamedAuthorityAndFallsBackInOrder) {
+TEST_F(WinrmWmiTest, HttpsTrustsTheNamedAuthorityAndNeverFallsBackFromAFailedCertificate) {
   const std::string dir = folder_.path().string();
   if (!MakeTestCertificates(dir)) GTEST_SKIP() << "openssl cannot make the test certificates";
   options_.tls_cert = dir + "/peer.pem";
@@ -348,16 +348,29 @@ TEST_F(WinrmWmiTest, HttpsTrustsTheNamedAuthorityAndFallsBackInOrder) {
   EXPECT_EQ(All(*connection.value(), "Select * From Win32_BIOS").size(), 1u);
   EXPECT_EQ(CountLines(options_.log)["unbound"], 0);
 
-  // Without the authority, HTTPS fails; the next endpoint is tried and its
-  // failure told as well.
+  // Behind HTTPS, a plain HTTP service that would answer. An HTTPS port
+  // that refuses passes on to it; a certificate that fails its check ends
+  // the attempt there, and the reason says so.
+  options_.tls_cert.clear();
+  options_.tls_key.clear();
+  options_.strict_channel_binding = false;
+  options_.log = (folder_.path() / "plain.log").string();
+  std::unique_ptr<WsmanPeerProcess> plain = StartPeer();
+  if (!plain) return;
+  options.endpoints = {Endpoint{true, 1}, Endpoint{false, plain->port()}};
+  EXPECT_TRUE(Connect(options).ok());
+  const int identified = CountLines(options_.log)["Identify"];
+  EXPECT_GT(identified, 0);
   options.http.ca_file.clear();
-  options.endpoints.push_back(Endpoint{false, 1});
+  options.endpoints = {Endpoint{true, peer->port()}, Endpoint{false, plain->port()}};
   connection = Connect(options);
   ASSERT_FALSE(connection.ok());
+  EXPECT_EQ(connection.status().number(), wsman::kCertificateRejected);
   const std::string& why = connection.status().description();
-  EXPECT_NE(why.find("https://127.0.0.1:" + std::to_string(peer->port())), std::string::npos)
-      << why;
-  EXPECT_NE(why.find("http://127.0.0.1:1/wsman"), std::string::npos) << why;
+  EXPECT_NE(why.find("https://127.0.0.1:" + std::to_string(peer->port())), std::string::npos) << why;
+  EXPECT_NE(why.find("certificate failed its check, so no other endpoint (plain HTTP) is tried"),
+            std::string::npos) << why;
+  EXPECT_EQ(CountLines(options_.log)["Identify"], identified);
 }
 
 TEST(WinrmEndpointsTest, ListsParseInOrderAndBadOnesFail) {
