@@ -6,9 +6,9 @@
 
 namespace hostlore {
 
-Result<Platform> MakePlatform() {
+Result<Platform> MakePlatform(std::string_view target) {
   const char* lab = ::secure_getenv("HOSTLORE_LAB");
-  if (lab != nullptr) return MakeLabPlatform(lab);
+  if (lab != nullptr) return MakeLabPlatform(lab, target);
   return LoadNetworkPlatform();
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <memory>
+#include <string_view>
 
 #include "platform/clock/clock.h"
 #include "platform/echo/echo.h"
@@ -24,7 +25,9 @@ struct Platform {
 
 // The platform this process runs on: the lab of simulated computers when the
 // environment variable HOSTLORE_LAB names a folder, the network otherwise.
-// Failure: the lab folder cannot be read (the description says why).
-Result<Platform> MakePlatform();
+// `target`, when given, is the computer the run is for: its lab file is
+// checked now (see LabDirectory::Load). Failure: the lab folder or the
+// target's file cannot be read (the description says why).
+Result<Platform> MakePlatform(std::string_view target = {});
 
 }  // namespace hostlore

@@ -39,5 +39,8 @@ int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
   auto state = std::make_unique<hostlore::ScanState>();
   state->CommandLine = hostlore::JoinArguments(argc, argv);
-  return hostlore::RunAgent(*state, hostlore::MakePlatform, /*watch_signals=*/true);
+  // The lab checks the target's own file at once (the command line is read
+  // by then).
+  return hostlore::RunAgent(
+      *state, [&state] { return hostlore::MakePlatform(state->TargetName); }, /*watch_signals=*/true);
 }

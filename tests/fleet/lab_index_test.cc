@@ -100,5 +100,31 @@ TEST_F(LabIndexTest, ChangesToTheFolderAreSeen) {
   EXPECT_NE(lab.status().description().find("b.json"), std::string::npos);
 }
 
+// A file rewritten in place within the index's recheck window: the agent
+// whose computer it holds reads it again rather than trusting the index, and
+// a broken file stops it with the file's name, as without an index (instead
+// of a computer that seems not to answer).
+TEST_F(LabIndexTest, AnAgentRereadsItsFileWhenItChangedSinceIndexed) {
+  Crowd();
+  Computer("a.json", "PC1", "192.0.2.1");
+  ASSERT_TRUE(Resolves("PC1"));
+  ASSERT_EQ(Indexes().size(), 1u);
+  lab_.Write("a.json", R"({"names": ["PC1"], "addr)");
+  Backdate(lab_.path() / "a.json", std::chrono::minutes(1));
+
+  Result<Platform> lab = MakeLabPlatform(lab_.path().string(), "PC1");
+  ASSERT_FALSE(lab.ok());
+  EXPECT_NE(lab.status().description().find("a.json"), std::string::npos) << lab.status().description();
+  TempFolder temp;
+  const AgentProcessResult run = RunAgentProcess(
+      "1,PC1,sqlite:" + (temp.path() / "x.db").string() + ",,3", temp.path(),
+      {{"HOSTLORE_LAB", lab_.path().string()}, {"XDG_CACHE_HOME", cache_.path().string()}});
+  EXPECT_EQ(run.exit_status, 1);
+  ASSERT_EQ(run.log.size(), 1u);
+  EXPECT_NE(run.log[0].find("a.json: "), std::string::npos) << run.log[0];
+  // Another computer's lookups still trust the index.
+  EXPECT_TRUE(MakeLabPlatform(lab_.path().string(), "CROWD7").ok());
+}
+
 }  // namespace
 }  // namespace hostlore::test

@@ -233,9 +233,39 @@ Status ParseComputer(const Json& root, LabComputer& computer) {
   return status;
 }
 
+// No lab file needs more (a WMI property or a registry value's data sits
+// five levels deep); deeper input would cost the parser and its users stack
+// in proportion.
+constexpr int kMaxNesting = 32;
+
+// Whether arrays and objects nest deeper than kMaxNesting anywhere in
+// `text` (brackets inside strings do not count).
+bool NestsTooDeep(std::string_view text) {
+  int depth = 0;
+  bool in_string = false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (in_string) {
+      if (c == '\\') ++i;
+      else if (c == '"') in_string = false;
+    } else if (c == '"') {
+      in_string = true;
+    } else if (c == '[' || c == '{') {
+      if (++depth > kMaxNesting) return true;
+    } else if (c == ']' || c == '}') {
+      --depth;
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
 Result<LabComputer> ParseLabComputer(std::string_view json_text) {
+  if (NestsTooDeep(json_text)) {
+    return Malformed("arrays and objects nest more than " + std::to_string(kMaxNesting) +
+                     " levels deep, which no lab file needs");
+  }
   try {
     const Json root = Json::parse(json_text);
     LabComputer computer;

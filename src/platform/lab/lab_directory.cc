@@ -50,14 +50,26 @@ std::vector<std::string> IdentityKeys(const LabComputer& computer) {
   return keys;
 }
 
+// The identity key that `host` is looked up by: its address, or its name.
+std::string IdentityKeyOf(std::string_view host) {
+  if (const std::optional<Ipv4Address> address = ParseDottedAddress(host)) {
+    return "address " + FormatDottedAddress(*address);
+  }
+  return "name " + ToLowerAscii(host);
+}
+
 }  // namespace
 
-Result<std::shared_ptr<const LabDirectory>> LabDirectory::Load(const std::string& folder, bool whole) {
+Result<std::shared_ptr<const LabDirectory>> LabDirectory::Load(const std::string& folder,
+                                                                std::string_view first_host, bool whole) {
   auto directory = std::make_shared<LabDirectory>(Key());
   if (std::optional<LabIndex> index = whole ? std::nullopt : LabIndex::Open(folder)) {
-    directory->folder_ = folder;
-    directory->index_ = std::move(index);
-    return std::shared_ptr<const LabDirectory>(std::move(directory));
+    const std::optional<std::string> file = index->FileFor(IdentityKeyOf(first_host));
+    if (!file || index->Unchanged(folder, *file)) {
+      directory->folder_ = folder;
+      directory->index_ = std::move(index);
+      return std::shared_ptr<const LabDirectory>(std::move(directory));
+    }
   }
   Result<std::vector<fs::path>> files = ListLabFiles(folder);
   if (!files.ok()) return files.status();
@@ -117,10 +129,7 @@ std::shared_ptr<const LabComputer> LabDirectory::ParseIndexed(const std::string&
 }
 
 std::shared_ptr<const LabComputer> LabDirectory::FindHost(std::string_view host) const {
-  if (const std::optional<Ipv4Address> address = ParseDottedAddress(host)) {
-    return FindAddress(*address);
-  }
-  return Find("name " + ToLowerAscii(host));
+  return Find(IdentityKeyOf(host));
 }
 
 std::shared_ptr<const LabComputer> LabDirectory::FindAddress(const Ipv4Address& address) const {

@@ -27,10 +27,15 @@ class LabDirectory {
   // When a trusted LabIndex of the folder exists (see lab_index.h), only the
   // index is read here and a computer's file is parsed when it is first
   // looked up; a file that then no longer parses or no longer claims the name
-  // or address looked up counts as no computer. With `whole`, every file is
-  // read even then: a caller that looks up most computers at once is faster
-  // without the index.
-  static Result<std::shared_ptr<const LabDirectory>> Load(const std::string& folder, bool whole = false);
+  // or address looked up counts as no computer. The file of `first_host`
+  // (when given: the computer the run is for) is looked up at once, and when
+  // it has changed since it was indexed (its size or time differ), the index
+  // is not used: the folder is loaded in full, failures and all. With
+  // `whole`, every file is read even then: a caller that looks up most
+  // computers at once is faster without the index.
+  static Result<std::shared_ptr<const LabDirectory>> Load(const std::string& folder,
+                                                          std::string_view first_host = {},
+                                                          bool whole = false);
 
   // The computer that `host` stands for: dotted text of a computer's address,
   // or one of its names (without regard to case). nullptr: no such computer.

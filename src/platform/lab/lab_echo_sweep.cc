@@ -38,7 +38,7 @@ uint32_t AddressKey(const Ipv4Address& address) {
   int exit_status = 0;
   try {
     // Whole: the index answers one lookup at a time by reading all of it.
-    const auto lab = LabDirectory::Load(folder, true);
+    const auto lab = LabDirectory::Load(folder, {}, /*whole=*/true);
     std::string text;
     if (!lab.ok()) {
       text = "!" + lab.status().description() + "\n";

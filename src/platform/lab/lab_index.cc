@@ -51,6 +51,21 @@ std::string Header(const std::string& folder, const struct stat& info) {
 
 bool Plain(std::string_view text) { return text.find_first_of("\t\n\r") == std::string_view::npos; }
 
+// Whether the file line `line` (NAME \t SIZE \t MTIME \t ...) matches its
+// file in the folder `folder_fd`; `mtime` receives the file's time.
+bool LineMatchesFile(int folder_fd, std::string_view line, int64_t& mtime) {
+  const size_t tab1 = line.find('\t');
+  const size_t tab2 = line.find('\t', tab1 + 1);
+  const size_t tab3 = line.find('\t', tab2 + 1);
+  if (tab3 == std::string_view::npos) return false;
+  const std::string name(line.substr(0, tab1));
+  struct stat info {};
+  if (::fstatat(folder_fd, name.c_str(), &info, 0) != 0) return false;
+  mtime = Nanoseconds(info.st_mtim);
+  return line.substr(tab1 + 1, tab2 - tab1 - 1) == std::to_string(info.st_size) &&
+         line.substr(tab2 + 1, tab3 - tab2 - 1) == std::to_string(mtime);
+}
+
 // Whether every file line of `text` still matches its file; sets `settled`
 // to whether all files are older than kSettleTime.
 bool FilesUnchanged(int folder_fd, std::string_view text, bool& settled) {
@@ -61,18 +76,9 @@ bool FilesUnchanged(int folder_fd, std::string_view text, bool& settled) {
     const size_t end = text.find('\n', at + 1);
     const std::string_view line = text.substr(at + 1, end - at - 1);
     at = end;
-    const size_t tab1 = line.find('\t');
-    const size_t tab2 = line.find('\t', tab1 + 1);
-    const size_t tab3 = line.find('\t', tab2 + 1);
-    if (tab3 == std::string_view::npos) return false;
-    const std::string name(line.substr(0, tab1));
-    struct stat info {};
-    if (::fstatat(folder_fd, name.c_str(), &info, 0) != 0) return false;
-    if (line.substr(tab1 + 1, tab2 - tab1 - 1) != std::to_string(info.st_size) ||
-        line.substr(tab2 + 1, tab3 - tab2 - 1) != std::to_string(Nanoseconds(info.st_mtim))) {
-      return false;
-    }
-    settled = settled && Nanoseconds(info.st_mtim) < settle_limit;
+    int64_t mtime = 0;
+    if (!LineMatchesFile(folder_fd, line, mtime)) return false;
+    settled = settled && mtime < settle_limit;
   }
   return true;
 }
@@ -171,6 +177,16 @@ void LabIndex::Write(const std::string& folder, const std::vector<LabIndexEntry>
     }
   }
   if (::rename(temporary.c_str(), path->c_str()) != 0) std::filesystem::remove(temporary, error);
+}
+
+bool LabIndex::Unchanged(const std::string& folder, const std::string& file) const {
+  const size_t start = text_.find("\n" + file + "\t");
+  if (start == std::string::npos) return false;
+  const size_t end = text_.find('\n', start + 1);
+  const UniqueFd folder_fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  int64_t mtime = 0;
+  return folder_fd.valid() &&
+         LineMatchesFile(folder_fd.get(), std::string_view(text_).substr(start + 1, end - start - 1), mtime);
 }
 
 std::optional<std::string> LabIndex::FileFor(std::string_view key) const {

@@ -49,6 +49,10 @@ class LabIndex {
   // The file that holds identity key `key`; nullopt: no file does.
   std::optional<std::string> FileFor(std::string_view key) const;
 
+  // Whether `file` of `folder` still has the size and time it was indexed
+  // with; false also when it cannot be examined or is not in the index.
+  bool Unchanged(const std::string& folder, const std::string& file) const;
+
  private:
   explicit LabIndex(std::string text) : text_(std::move(text)) {}
   std::string text_;  // "\n" + one line per file: NAME \t SIZE \t MTIME \t KEY...

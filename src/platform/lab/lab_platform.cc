@@ -7,8 +7,8 @@
 
 namespace hostlore {
 
-Result<Platform> MakeLabPlatform(const std::string& folder) {
-  Result<std::shared_ptr<const LabDirectory>> lab = LabDirectory::Load(folder);
+Result<Platform> MakeLabPlatform(const std::string& folder, std::string_view target) {
+  Result<std::shared_ptr<const LabDirectory>> lab = LabDirectory::Load(folder, target);
   if (!lab.ok()) return lab.status();
   Platform platform;
   platform.clock = NewSystemClock();

@@ -122,6 +122,11 @@ Status AddKey(const std::string& path, const Json& values, LabRegistry& registry
   std::vector<std::string_view> names;
   if (!SplitPath(path, names)) return Malformed(path, "empty name in the key path");
   if (names.empty()) return Malformed(path, "no hive");
+  if (names.size() - 1 > kMaxKeyDepth) {
+    return Malformed(std::string(FirstCharacters(path, 64)) + "...",
+                     std::to_string(names.size() - 1) + " levels deep; the registry allows at most " +
+                         std::to_string(kMaxKeyDepth));
+  }
   LabKey* key = HiveRoot(registry, names.front());
   if (key == nullptr) return Malformed(path, "the hive must be HKLM or HKU");
   for (size_t i = 1; i < names.size(); ++i) key = &SubkeyFor(*key, names[i]);
@@ -154,6 +159,20 @@ const RegistryValue* LabKey::FindValue(std::string_view value_name) const {
     if (EqualsIgnoreCase(name, value_name)) return &value;
   }
   return nullptr;
+}
+
+LabRegistry::~LabRegistry() {
+  std::vector<LabKey> pending;
+  for (LabKey* root : {&local_machine, &users}) {
+    for (LabKey& subkey : root->subkeys) pending.push_back(std::move(subkey));
+    root->subkeys.clear();
+  }
+  while (!pending.empty()) {
+    LabKey key = std::move(pending.back());
+    pending.pop_back();
+    for (LabKey& subkey : key.subkeys) pending.push_back(std::move(subkey));
+    key.subkeys.clear();  // moved-from shells, without subkeys of their own
+  }
 }
 
 const LabKey* LabRegistry::Root(Hive hive) const {

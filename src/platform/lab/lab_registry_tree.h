@@ -24,6 +24,15 @@ struct LabKey {
 };
 
 struct LabRegistry {
+  LabRegistry() = default;
+  LabRegistry(const LabRegistry&) = default;
+  LabRegistry(LabRegistry&&) = default;
+  LabRegistry& operator=(const LabRegistry&) = default;
+  LabRegistry& operator=(LabRegistry&&) = default;
+  // Takes the key trees apart one key at a time: a destruction that recursed
+  // into every subkey would need stack for every level.
+  ~LabRegistry();
+
   LabKey local_machine;
   LabKey users;
 
@@ -36,9 +45,12 @@ struct LabRegistry {
 // missing or the path has an empty name (a leading, trailing or doubled '\').
 const LabKey* FindKeyPath(const LabKey& key, std::string_view path);
 
+// The registry's own limit on the depth of a key path.
+inline constexpr size_t kMaxKeyDepth = 512;
+
 // Fills `registry` from the object of the "registry" field: "HIVE\path" to an
-// object of values. Failure: a malformed key path, hive or value; the
-// description names it.
+// object of values. Failure: a malformed key path (more than kMaxKeyDepth
+// names below the hive included), hive or value; the description names it.
 Status ParseLabRegistry(const nlohmann::ordered_json& section, LabRegistry& registry);
 
 }  // namespace hostlore

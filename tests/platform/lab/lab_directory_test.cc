@@ -7,6 +7,7 @@
 
 #include "platform/lab/lab_platform.h"
 #include "platform/lab/lab_fixture.h"
+#include "platform/lab/lab_registry_tree.h"
 
 namespace hostlore::test {
 namespace {
@@ -88,6 +89,37 @@ TEST_F(LabDirectoryTest, TwoFilesMayNotClaimOneNameOrAddress) {
             std::string::npos);
   EXPECT_NE(LoadFailure(R"({"names": ["PC2"], "address": "192.0.2.1"})").find("a.json"),
             std::string::npos);
+}
+
+// Input nested far deeper than any lab file needs fails its load with a
+// clear reason instead of exhausting the stack; the registry's own depth
+// limit of 512 levels still loads.
+TEST_F(LabDirectoryTest, DeepInputIsRefusedNamingTheDepth) {
+  const std::string deep(100000, '[');
+  EXPECT_NE(LoadFailure(R"({"address": "192.0.2.1", "names": )" + deep + std::string(100000, ']') + "}")
+                .find("nest more than 32 levels deep"),
+            std::string::npos);
+  const auto key_path = [](size_t levels) {
+    std::string path = "HKLM";
+    for (size_t i = 0; i < levels; ++i) path += "\\\\k";
+    return path;
+  };
+  EXPECT_NE(LoadFailure(R"({"address": "192.0.2.1", "registry": {")" + key_path(500000) + R"(": {}}})")
+                .find("500000 levels deep; the registry allows at most 512"),
+            std::string::npos);
+  Platform lab = Lab(R"({"names": ["PC1"], "address": "192.0.2.1", "registry": {")" + key_path(512) +
+                     R"(": {"V": "deepest"}}})");
+  EXPECT_TRUE(lab.echo->Resolve("PC1").has_value());
+}
+
+// A key tree is taken apart without a stack frame per level.
+TEST(LabRegistryTreeTest, AVeryDeepTreeIsDestroyed) {
+  LabRegistry registry;
+  LabKey* key = &registry.local_machine;
+  for (int level = 0; level < 500000; ++level) {
+    key->subkeys.emplace_back();
+    key = &key->subkeys.back();
+  }
 }
 
 }  // namespace
