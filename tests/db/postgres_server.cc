@@ -1,5 +1,7 @@
 #include "db/postgres_server.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -27,6 +29,39 @@ bool RunAsPostgres(const std::string& command) {
 std::string& Reason() {
   static std::string reason;
   return reason;
+}
+
+// A data folder made by initdb once and copied for every server: initdb
+// costs seconds of CPU, and every test program that needs PostgreSQL starts
+// a server of its own. Made under a lock by the first program that needs it,
+// and renamed into place only once complete.
+bool CopyTemplateTo(const std::string& data, std::string& reason) {
+  const std::string base = "/tmp/hostlore-pg15-template-" + std::to_string(::geteuid());
+  const std::string lock_path = base + ".lock";
+  const int lock = ::open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (lock < 0 || ::flock(lock, LOCK_EX) != 0) {
+    reason = "cannot lock " + lock_path;
+    if (lock >= 0) ::close(lock);
+    return false;
+  }
+  bool made = std::filesystem::exists(base + "/PG_VERSION");
+  if (!made) {
+    const std::string building = base + ".new";
+    std::system(("rm -rf " + building + " && mkdir -p " + building).c_str());
+    if (::geteuid() == 0) std::system(("chown postgres: " + building).c_str());
+    made = RunAsPostgres(std::string(kBin) + "/initdb -D " + building + " -A trust -U postgres -E UTF8 --no-sync") &&
+           ::rename(building.c_str(), base.c_str()) == 0;
+  }
+  ::close(lock);
+  if (!made) {
+    reason = "initdb failed (is there a postgres user?)";
+    return false;
+  }
+  if (std::system(("cp -a " + base + " " + data).c_str()) != 0) {
+    reason = "cannot copy the data folder " + base;
+    return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -61,10 +96,7 @@ bool PostgresServer::Start(bool durable, std::string& reason) {
   data_dir_ = folder;
   if (::geteuid() == 0) std::system(("chown postgres: " + data_dir_).c_str());
   port_ = FreeLoopbackPort();
-  if (!RunAsPostgres(std::string(kBin) + "/initdb -D " + data_dir_ + "/data -A trust -U postgres -E UTF8 --no-sync")) {
-    reason = "initdb failed (is there a postgres user?)";
-    return false;
-  }
+  if (!CopyTemplateTo(data_dir_ + "/data", reason)) return false;
   // max_connections: the fleet benchmark runs 256 agents at once, each with
   // its own connection.
   settings_ = "-p " + std::to_string(port_) + " -c listen_addresses=127.0.0.1 -k " + data_dir_ +

@@ -1,5 +1,6 @@
-// A throwaway PostgreSQL server for the tests: initdb and pg_ctl as the
-// postgres user, on a free loopback port, its socket inside its data folder.
+// A throwaway PostgreSQL server for the tests: pg_ctl as the postgres user,
+// on a free loopback port, its socket inside its data folder; the folder is
+// a copy of one that initdb made once (/tmp/hostlore-pg15-template-UID).
 // Started on first use by a test process and stopped when the process ends.
 #pragma once
 
