@@ -57,6 +57,11 @@ class LentDatabase final : public Database {
  public:
   explicit LentDatabase(Database& owner) : owner_(owner) {}
   Result<std::unique_ptr<RecordSet>> Open(const TableQuery& query) override { return owner_.Open(query); }
+  Status BeginTransaction(std::string_view serial_key) override {
+    return owner_.BeginTransaction(serial_key);
+  }
+  Status CommitTransaction() override { return owner_.CommitTransaction(); }
+  void RollbackTransaction() override { owner_.RollbackTransaction(); }
 
  private:
   Database& owner_;

@@ -20,6 +20,7 @@
 #include "db/fleet_index_refresh.h"
 #include "db/fleet_source.h"
 #include "util/escape.h"
+#include "util/password_mask.h"
 #include "web/web_view.h"
 
 namespace {
@@ -104,8 +105,8 @@ int main(int argc, char** argv) {
 
   Result<FleetSource> source = OpenFleetSource(options.server, index_path, fallback, std::cerr);
   if (!source.ok()) {
-    std::cerr << "hostlore-web: cannot read " << Escape(options.server, EscapeFor::kTerminal) << ": "
-              << Escape(source.status().description(), EscapeFor::kTerminal) << "\n";
+    std::cerr << "hostlore-web: cannot read " << Escape(MaskPasswords(options.server), EscapeFor::kTerminal) << ": "
+              << Escape(MaskPasswords(source.status().description()), EscapeFor::kTerminal) << "\n";
     remove_temporary();
     return 1;
   }

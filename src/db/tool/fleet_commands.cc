@@ -12,6 +12,7 @@
 #include "db/software_search.h"
 #include "db/tool/show_computer.h"
 #include "util/escape.h"
+#include "util/password_mask.h"
 
 namespace hostlore {
 namespace {
@@ -150,8 +151,8 @@ Result<FleetCommand> ParseFleetCommand(const std::vector<std::string>& args) {
 int RunFleetCommand(const FleetCommand& command, std::time_t now, std::ostream& out, std::ostream& err) {
   Result<FleetSource> source = OpenFleetSource(command.server, command.index_path, ":memory:", err);
   if (!source.ok()) {
-    err << "hostlore-db: cannot read " << Escape(command.server, EscapeFor::kTerminal) << ": "
-        << Escape(source.status().description(), EscapeFor::kTerminal) << "\n";
+    err << "hostlore-db: cannot read " << Escape(MaskPasswords(command.server), EscapeFor::kTerminal) << ": "
+        << Escape(MaskPasswords(source.status().description()), EscapeFor::kTerminal) << "\n";
     return 1;
   }
   if (command.command == "show") return ShowComputer(source.value(), command.argument, out, err);
