@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "db/connect.h"
+#include "fleet/child_check.h"
 
 namespace hostlore::fleet {
 namespace {
@@ -35,10 +36,12 @@ Status CheckReportPath(const std::string& path) {
 }
 
 Status CheckDatabase(const std::string& server) {
-  Result<std::shared_ptr<EngineConnection>> engine = ConnectEngine(server);
-  if (engine.ok()) return Status::Ok();
-  return Status::Failure(engine.status().number(),
-                         "cannot connect to " + server + ": " + engine.status().description());
+  return RunCheckInChild("the database check", [&server] {
+    Result<std::shared_ptr<EngineConnection>> engine = ConnectEngine(server);
+    if (engine.ok()) return Status::Ok();
+    return Status::Failure(engine.status().number(),
+                           "cannot connect to " + server + ": " + engine.status().description());
+  });
 }
 
 }  // namespace hostlore::fleet

@@ -13,9 +13,10 @@ namespace hostlore::fleet {
 // created. The message names the path and the system's reason.
 Status CheckReportPath(const std::string& path);
 
-// Opens one connection to the database `server` and closes it again (a
-// SQLite file gets its tables, as the first agent would give them). The
-// message names the server and the reason the engine gives.
+// Opens one connection to the database `server` and closes it again, in a
+// child process (fleet/child_check.h): a SQLite file gets its tables, as the
+// first agent would give them. The message names the server and the reason
+// the engine gives. Call it before the runner starts any thread.
 Status CheckDatabase(const std::string& server);
 
 }  // namespace hostlore::fleet

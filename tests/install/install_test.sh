@@ -18,7 +18,7 @@ for program in hostlore hostlore-fleet hostlore-db; do
   [ -f "$page" ] || fail "no man page $page"
   grep -q "^\.TH .*\"$program $version\"" "$page" || fail "$page: no title with the version"
   grep -q -- "^$program \\\\- " "$page" || fail "$page: no NAME line"
-  grep -q -- '--version' "$page" || fail "$page: the options are missing"
+  grep -qF -- '\-\-version' "$page" || fail "$page: the options are missing"
 
   completion=$prefix/share/bash-completion/completions/$program
   [ -f "$completion" ] || fail "no completion $completion"
