@@ -67,24 +67,48 @@ _hostlore() {
 _hostlore_db() {
   _hostlore_words
   case ${#_hl_words[@]} in
-    1) _hostlore_reply "$_hl_cur" -W 'init check show --help --version' ;;
-    2) [[ ${_hl_words[1]} =~ ^(init|check|show)$ ]] && _hostlore_server "$_hl_cur" ;;
+    1) _hostlore_reply "$_hl_cur" -W 'init check show list stale changes software --help --version' ;;
+    2) [[ ${_hl_words[1]} != -* ]] && _hostlore_server "$_hl_cur" ;;
+    *)
+      case ${_hl_words[-1]} in
+        --format) _hostlore_reply "$_hl_cur" -W 'text csv json' ;;
+        --index) compopt -o filenames 2>/dev/null; _hostlore_reply "$_hl_cur" -f ;;
+        --days | --since | --computer | --kind) ;;
+        *) [[ $_hl_cur == -* ]] && _hostlore_reply "$_hl_cur" \
+          -W '--format --days --index --since --computer --kind --versions' ;;
+      esac
+      ;;
+  esac
+}
+
+_hostlore_web() {
+  _hostlore_words
+  case ${_hl_words[-1]} in
+    --index) compopt -o filenames 2>/dev/null; _hostlore_reply "$_hl_cur" -f ;;
+    --listen | --days | --refresh) ;;
+    *)
+      if [[ $_hl_cur == -* ]]; then
+        _hostlore_reply "$_hl_cur" -W '--listen --days --refresh --index --help --version'
+      elif [[ ${#_hl_words[@]} -eq 1 ]]; then
+        _hostlore_server "$_hl_cur"
+      fi
+      ;;
   esac
 }
 
 _hostlore_fleet() {
   _hostlore_words
-  local valued='-j --jobs -t --timeout --shard --report --agent --retry'
+  local valued='-j --jobs -t --timeout --rate --shard --report --agent --retry'
   case ${_hl_words[-1]} in
     --report | --retry | --agent)
       compopt -o filenames 2>/dev/null
       _hostlore_reply "$_hl_cur" -f
       return
       ;;
-    -j | --jobs | -t | --timeout | --shard) return ;;
+    -j | --jobs | -t | --timeout | --rate | --shard) return ;;
   esac
   if [[ $_hl_cur == -* ]]; then
-    _hostlore_reply "$_hl_cur" -W "$valued -u --user-only --plain --live -h --help --version"
+    _hostlore_reply "$_hl_cur" -W "$valued -u --user-only --agent-per-target --plain --live -h --help --version"
     return
   fi
   # The first word that is neither an option nor an option's value is SERVER.
@@ -106,3 +130,4 @@ _hostlore_fleet() {
 complete -F _hostlore hostlore
 complete -F _hostlore_db hostlore-db
 complete -F _hostlore_fleet hostlore-fleet
+complete -F _hostlore_web hostlore-web

@@ -8,7 +8,7 @@ trap 'rm -rf "$prefix"' EXIT
 cmake --install "$build" --prefix "$prefix" >/dev/null
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
-for program in hostlore hostlore-fleet hostlore-db; do
+for program in hostlore hostlore-fleet hostlore-db hostlore-web; do
   out=$("$prefix/bin/$program" --version) || fail "$program --version exits $?"
   [ "$out" = "$program $version" ] || fail "$program --version says \"$out\""
   help=$("$prefix/bin/$program" --help) || fail "$program --help exits $?"
@@ -33,6 +33,7 @@ complete_words() {
 [ "$(complete_words hostlore-db _hostlore_db 'hostlore-db ch')" = "check" ] || fail "hostlore-db completion"
 [ "$(complete_words hostlore-db _hostlore_db 'hostlore-db show po')" = "postgresql://" ] ||
   fail "hostlore-db server completion"
+[ "$(complete_words hostlore-web _hostlore_web 'hostlore-web sq')" = "sqlite:" ] || fail "hostlore-web completion"
 [ "$(complete_words hostlore-fleet _hostlore_fleet 'hostlore-fleet --re')" = "--report --retry" ] ||
   fail "hostlore-fleet completion: $(complete_words hostlore-fleet _hostlore_fleet 'hostlore-fleet --re')"
 echo "installed and checked in $prefix"
