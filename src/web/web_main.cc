@@ -35,8 +35,7 @@ int Usage(const std::string& reason) {
 }
 
 std::string Help() {
-  return "Usage: hostlore-web SERVER [--listen ADDRESS:PORT] [--days N] [--refresh SECONDS]\n"
-         "                   [--index FILE]\n"
+  return "Usage: hostlore-web SERVER [options]\n"
          "Serves a read-only web view of the inventory in SERVER: the fleet, its\n"
          "computers, one computer, the software and the changes, each list also as CSV\n"
          "and JSON.\n"

@@ -30,7 +30,7 @@ complete_words() {
     _ "$prefix/share/bash-completion/completions/$1" "$2" "$3" 2>/dev/null
 }
 [ "$(complete_words hostlore _hostlore 'hostlore --')" = "--help --version" ] || fail "hostlore completion"
-[ "$(complete_words hostlore-db _hostlore_db 'hostlore-db ch')" = "check" ] || fail "hostlore-db completion"
+[ "$(complete_words hostlore-db _hostlore_db 'hostlore-db che')" = "check" ] || fail "hostlore-db completion"
 [ "$(complete_words hostlore-db _hostlore_db 'hostlore-db show po')" = "postgresql://" ] ||
   fail "hostlore-db server completion"
 [ "$(complete_words hostlore-web _hostlore_web 'hostlore-web sq')" = "sqlite:" ] || fail "hostlore-web completion"
