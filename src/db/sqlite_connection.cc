@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <thread>
 #include <map>
 
@@ -270,6 +271,18 @@ Status PrepareFile(SqliteConnection& connection) {
   return connection.RunScript(std::string(SchemaScript(Engine::kSqlite)));
 }
 
+// SQLite's own words ("unable to open database file") name neither the file
+// nor the cause: both are added, the cause as the system gives it.
+std::string FileFailureText(sqlite3* db, int code, const std::string& path) {
+  std::string text = path + ": " + sqlite3_errmsg(db);
+  const int primary = code & 0xFF;
+  const int system_error = sqlite3_system_errno(db);
+  if ((primary == SQLITE_CANTOPEN || primary == SQLITE_IOERR) && system_error != 0) {
+    text += std::string(" (") + std::strerror(system_error) + ")";
+  }
+  return text;
+}
+
 }  // namespace
 
 Result<std::shared_ptr<EngineConnection>> OpenSqliteConnection(const std::string& path,
@@ -282,13 +295,17 @@ Result<std::shared_ptr<EngineConnection>> OpenSqliteConnection(const std::string
       nullptr);
   DatabaseHandle db(raw);
   if (rc != SQLITE_OK) {
-    return Status::Failure(rc, raw ? sqlite3_errmsg(raw) : sqlite3_errstr(rc));
+    return Status::Failure(rc, raw ? FileFailureText(raw, rc, path) : sqlite3_errstr(rc));
   }
   sqlite3_busy_timeout(db.get(), kSqliteBusyTimeoutMs);
+  sqlite3* const handle = db.get();
   auto connection = std::make_shared<SqliteConnection>(std::move(db));
   if (read_only) {
     Result<bool> complete = connection->HasAllTables();
-    if (!complete.ok()) return complete.status();
+    if (!complete.ok()) {
+      const int64_t number = complete.status().number();
+      return Status::Failure(number, FileFailureText(handle, static_cast<int>(number), path));
+    }
     if (!complete.value()) return Status::Failure(-1, path + " holds no Hostlore tables");
     return std::shared_ptr<EngineConnection>(std::move(connection));
   }
@@ -303,7 +320,10 @@ Result<std::shared_ptr<EngineConnection>> OpenSqliteConnection(const std::string
     if (prepared.ok()) break;
     const int primary = static_cast<int>(prepared.number() & 0xFF);
     const bool busy = primary == SQLITE_BUSY || primary == SQLITE_LOCKED;
-    if (!busy || std::chrono::steady_clock::now() >= deadline) return prepared;
+    if (!busy || std::chrono::steady_clock::now() >= deadline) {
+      return Status::Failure(prepared.number(),
+                             FileFailureText(handle, static_cast<int>(prepared.number()), path));
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   return std::shared_ptr<EngineConnection>(std::move(connection));

@@ -7,6 +7,8 @@
 #include <fstream>
 #include <memory>
 
+#include "diag/temp_folder.h"
+
 namespace hostlore::fleet {
 
 namespace fs = std::filesystem;
@@ -59,12 +61,7 @@ std::vector<std::string> AgentFolders::LogLines(int slot) const {
   return lines;
 }
 
-std::string SharedLogPath() {
-  for (const char* name : {"Temp", "TEMP", "TMP", "TMPDIR"}) {
-    if (const char* value = ::secure_getenv(name)) return std::string(value) + "/Kelvarn.log";
-  }
-  return "/Kelvarn.log";
-}
+std::string SharedLogPath() { return ReadTempFolder() + "/Kelvarn.log"; }
 
 void AppendLogLines(const std::string& path, const std::vector<std::string>& lines) {
   if (lines.empty()) return;

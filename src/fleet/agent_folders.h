@@ -42,8 +42,8 @@ class AgentFolders {
   std::filesystem::path root_;
 };
 
-// The log the agent itself would write to: Temp, TEMP, TMP or TMPDIR +
-// "/Kelvarn.log".
+// The log the agent itself would write to: its temporary folder
+// (diag/temp_folder.h) + "/Kelvarn.log".
 std::string SharedLogPath();
 
 // Appends `lines` with CR LF, each in one O_APPEND write as the agent does.

@@ -34,8 +34,8 @@ std::optional<std::string> OptionValue(const std::vector<std::string>& args, siz
 }  // namespace
 
 std::string FleetUsage() {
-  return "usage: hostlore-fleet [options] SERVER TARGET...\n"
-         "\n"
+  return "Usage: hostlore-fleet [options] SERVER TARGET...\n"
+         "  or:  hostlore-fleet [options] --retry REPORT.json SERVER [TARGET...]\n"
          "Runs the agent hostlore once per target, several at once, and stores each\n"
          "target's inventory on SERVER (sqlite:PATH, postgresql://HOST[:PORT]/DB,\n"
          "odbc:CONNECTION-STRING, or a SQL Server name).\n"
@@ -43,7 +43,7 @@ std::string FleetUsage() {
          "TARGET: a host name, a dotted IPv4 address, a range like 192.0.2.0/24 (at most\n"
          "65536 addresses), or @FILE with one target per line (# starts a comment).\n"
          "\n"
-         "options:\n"
+         "Options:\n"
          "  -j, --jobs N        agents running at once (default " + std::to_string(kDefaultJobs) + ", at most " +
          std::to_string(kMaxJobs) + ")\n"
          "  -t, --timeout S     end an agent that runs longer than S seconds (default " +
@@ -55,13 +55,20 @@ std::string FleetUsage() {
          "                      start an agent for every target and leave the echo to it\n"
          "      --shard K/N     take every N-th target from position K (0 <= K < N)\n"
          "      --report FILE   write a per-target report, FILE.json or FILE.csv\n"
+         "      --retry FILE    run again the targets of the JSON report FILE that were not\n"
+         "                      started, interrupted, timed out, failed or crashed\n"
          "      --agent PATH    the agent program (default: hostlore next to this program)\n"
          "      --plain         one line per finished target even on a terminal\n"
          "      --live          the live view (needs a terminal)\n"
          "  -h, --help          show this text\n"
+         "      --version       show the version\n"
+         "\n"
+         "Before the first agent starts, the server field, the targets, the agent, the\n"
+         "report's folder, the lab and one database connection are checked.\n"
          "\n"
          "Exit status: 0 when every target answering the echo was stored, 1 otherwise,\n"
-         "2 for a command line or target list that cannot be used.\n";
+         "2 for a command line, target list, report path or database that cannot be\n"
+         "used (nothing was started then).\n";
 }
 
 Result<FleetOptions> ParseFleetOptions(const std::vector<std::string>& args,
@@ -118,6 +125,11 @@ Result<FleetOptions> ParseFleetOptions(const std::vector<std::string>& args,
         return UsageError("--report \"" + *report + "\" must end in .json or .csv");
       }
       options.report_path = *report;
+    } else if (auto retry = OptionValue(args, i, "--retry", error)) {
+      if (!retry->ends_with(".json")) {
+        return UsageError("--retry \"" + *retry + "\" must be a report written with --report FILE.json");
+      }
+      options.retry_path = *retry;
     } else if (auto agent = OptionValue(args, i, "--agent", error)) {
       options.runner.agent_path = *agent;
     } else if (!error.ok()) {
@@ -128,7 +140,9 @@ Result<FleetOptions> ParseFleetOptions(const std::vector<std::string>& args,
     if (!error.ok()) return error;
   }
   if (options.help) return options;
-  if (positional.size() < 2) return UsageError("give the database server and at least one target (see --help)");
+  if (positional.size() < (options.retry_path.empty() ? 2u : 1u)) {
+    return UsageError("give the database server and at least one target (see --help)");
+  }
   options.runner.server = positional.front();
   // Every agent's command line holds the server field, and any user of the
   // host can read those (ps): a password must come from elsewhere.

@@ -33,6 +33,7 @@ struct FleetOptions {
   std::vector<std::string> target_arguments;  // as given; expanded later
   std::optional<Shard> shard;
   std::string report_path;
+  std::string retry_path;  // an earlier JSON report whose unfinished targets run again
   ViewChoice view = ViewChoice::kAuto;
   bool help = false;
 };

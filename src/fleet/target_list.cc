@@ -1,14 +1,20 @@
 #include "fleet/target_list.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <charconv>
 #include <cstdint>
-#include <fstream>
+#include <cstring>
 #include <optional>
+#include <sstream>
 #include <unordered_set>
 
 #include "platform/echo/echo.h"
 #include "platform/lab/lab_computer.h"
 #include "util/text.h"
+#include "util/unique_fd.h"
 
 namespace hostlore::fleet {
 namespace {
@@ -52,6 +58,15 @@ std::optional<Result<std::vector<std::string>>> ExpandRange(std::string_view tex
   const uint32_t address = (uint32_t{(*base)[0]} << 24) | (uint32_t{(*base)[1]} << 16) |
                            (uint32_t{(*base)[2]} << 8) | (*base)[3];
   const uint32_t network = prefix == 0 ? 0 : address & ~((uint32_t{1} << (32 - prefix)) - 1);
+  // An interface's address as `ip addr` shows it (10.20.0.5/24) may mean
+  // that one computer or its whole network: ask rather than guess.
+  if (network != address) {
+    const std::string range = FormatAddress(network) + "/" + std::string(prefix_text);
+    return Status::Failure(win32::kInvalidParameter,
+                           "\"" + std::string(text) + "\" has host bits set: write " + range +
+                               " for the whole range, or " + std::string(text.substr(0, slash)) +
+                               " for one computer");
+  }
   std::vector<std::string> targets;
   targets.reserve(hosts);
   const uint64_t first = prefix <= 30 ? 1 : 0;
@@ -76,9 +91,33 @@ Status AddTarget(std::string_view text, const std::string& where, std::vector<st
   return Status::Ok();
 }
 
+// The whole file, or why it cannot be read in the system's words.
+Result<std::string> ReadTargetFile(const std::string& path) {
+  const auto failure = [&path](int error) {
+    return Status::Failure(win32::kFileNotFound,
+                           "target list " + path + " cannot be read: " + std::strerror(error));
+  };
+  const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd.valid()) return failure(errno);
+  std::string text;
+  char buffer[65536];
+  for (;;) {
+    const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+    if (n == 0) return text;
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return failure(errno);  // a folder: "Is a directory"
+    text.append(buffer, static_cast<size_t>(n));
+  }
+}
+
 Status AddFile(const std::string& path, std::vector<std::string>& out) {
-  std::ifstream in(path);
-  if (!in) return Status::Failure(win32::kFileNotFound, "target list " + path + " cannot be read");
+  if (path.empty()) {
+    return Status::Failure(win32::kInvalidParameter,
+                           "\"@\" needs the file name right after it, without a blank (@FILE)");
+  }
+  Result<std::string> text = ReadTargetFile(path);
+  if (!text.ok()) return text.status();
+  std::istringstream in(text.value());
   std::string line;
   for (int number = 1; std::getline(in, line); ++number) {
     const std::string target = Trim(std::string_view(line).substr(0, line.find('#')));
@@ -86,7 +125,6 @@ Status AddFile(const std::string& path, std::vector<std::string>& out) {
     Status added = AddTarget(target, path + ":" + std::to_string(number) + ": ", out);
     if (!added.ok()) return added;
   }
-  if (in.bad()) return Status::Failure(win32::kFileNotFound, "target list " + path + " cannot be read");
   return Status::Ok();
 }
 

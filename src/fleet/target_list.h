@@ -17,13 +17,15 @@ inline constexpr size_t kMaxRangeAddresses = 65536;
 // Expands `arguments` in order into one target each:
 // - "a.b.c.d/N" (N 0..32): every host address of the range; for N <= 30 the
 //   network and broadcast addresses are left out. More than
-//   kMaxRangeAddresses addresses is a failure.
+//   kMaxRangeAddresses addresses, or an address with bits set beyond the
+//   prefix (10.20.0.5/24), is a failure.
 // - "@PATH": the lines of the file, each expanded like an argument (but not
 //   as a further @FILE); blanks around a line are dropped, empty lines and
 //   everything after "#" are ignored.
 // - anything else: one target, as given.
-// Failure: an unreadable file, a malformed or too wide range, or an empty, too
-// long (over 64 characters) or comma-holding target; the description says which and where.
+// Failure: an unreadable file (the reason in the system's words), a lone "@",
+// a malformed or too wide range, or an empty, too long (over 64 characters) or
+// comma-holding target; the description says which and where.
 Result<std::vector<std::string>> ExpandTargets(const std::vector<std::string>& arguments);
 
 // Removes every target that an earlier one names already (without regard to

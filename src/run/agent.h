@@ -17,7 +17,9 @@ using PlatformFactory = std::function<Result<Platform>()>;
 // `watch_signals` (the agent's main, which has blocked them), a termination
 // signal ends the run from another thread (run/termination_watch.h).
 // Returns the exit status (0 normal end, 1 a failure path was taken, 2
-// unreadable command line).
+// unreadable command line, which also puts one usage line on standard
+// error). The command line "--help" or "--version", exactly, prints that
+// text and returns 0.
 int RunAgent(ScanState& state, const PlatformFactory& make_platform, bool watch_signals = false);
 
 }  // namespace hostlore

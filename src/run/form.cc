@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "diag/log_error.h"
+#include "diag/temp_folder.h"
 #include "diag/report_progress.h"
 #include "run/command_line.h"
 #include "scan/process_end.h"
@@ -14,14 +15,6 @@ namespace hostlore {
 namespace {
 
 constexpr size_t kFieldCount = 5;
-
-// "Temp" first, as the agent has always read it; Linux spells it TMPDIR.
-std::string ReadTempDir() {
-  for (const char* name : {"Temp", "TEMP", "TMP", "TMPDIR"}) {
-    if (const char* value = ::secure_getenv(name)) return value;
-  }
-  return {};
-}
 
 [[noreturn]] void MissingField(ScanState& state, size_t index) {
   FormFailurePath(state,
@@ -43,7 +36,7 @@ void FormFailurePath(ScanState& state, const std::string& description, int exit_
 void FormLoad(ScanState& state) {
   state.ProcName = "Hostlore.Form_Load";
   state.ErrorContext = state.CommandLine;
-  state.TempDir = ReadTempDir();
+  state.TempDir = ReadTempFolder();
   PrepareListViews(state.Lists);
 
   const std::vector<std::string> fields = SplitFields(state.CommandLine);

@@ -16,11 +16,13 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "db/fleet_index_refresh.h"
 #include "db/fleet_source.h"
 #include "util/escape.h"
 #include "util/password_mask.h"
+#include "util/standard_options.h"
 #include "web/web_view.h"
 
 namespace {
@@ -31,6 +33,26 @@ int Usage(const std::string& reason) {
   if (!reason.empty()) std::cerr << "hostlore-web: " << Escape(reason, EscapeFor::kTerminal) << "\n";
   std::cerr << "usage: hostlore-web SERVER [--listen ADDRESS:PORT] [--days N] [--refresh SECONDS] [--index FILE]\n";
   return 2;
+}
+
+std::string Help() {
+  return "Usage: hostlore-web SERVER [options]\n"
+         "Serves a read-only web view of the inventory in SERVER: the fleet, its\n"
+         "computers, one computer, the software and the changes, each list also as CSV\n"
+         "and JSON.\n"
+         "\n"
+         "SERVER: sqlite:PATH, postgresql://HOST[:PORT]/DB, odbc:CONNECTION-STRING, or a\n"
+         "SQL Server name (database BrindleAsset, Kerberos login).\n"
+         "\n"
+         "Options:\n"
+         "  --listen ADDRESS:PORT  where to listen (default 127.0.0.1:8080; port 0: any)\n"
+         "  --days N               a computer not reached for N days is stale (default 30)\n"
+         "  --refresh SECONDS      how often the fleet index is brought up to date\n"
+         "                         (default 60)\n"
+         "  --index FILE           where the fleet index is kept (default: a private\n"
+         "                         temporary folder)\n"
+         "  -h, --help             show this text\n"
+         "      --version          show the version\n";
 }
 
 std::optional<int> Number(const std::string& text, int min, int max) {
@@ -56,6 +78,10 @@ bool ParseListen(const std::string& text, WebOptions& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (std::optional<int> answered =
+          AnswerHelpOrVersion(std::vector<std::string>(argv + 1, argv + argc), "hostlore-web", Help())) {
+    return *answered;
+  }
   if (argc < 2) return Usage("");
   WebOptions options;
   options.server = argv[1];

@@ -18,11 +18,11 @@ namespace {
 using Strings = std::vector<std::string>;
 
 TEST(TargetListTest, RangesExpandToTheirHostAddresses) {
-  Result<Strings> targets = ExpandTargets({"PC1", "192.0.2.9/30", "198.51.100.7/32", "10.0.0.0/31"});
+  Result<Strings> targets = ExpandTargets({"PC1", "192.0.2.8/30", "198.51.100.7/32", "10.0.0.0/31"});
   ASSERT_TRUE(targets.ok()) << targets.status().description();
   EXPECT_EQ(targets.value(), (Strings{"PC1", "192.0.2.9", "192.0.2.10", "198.51.100.7", "10.0.0.0",
                                       "10.0.0.1"}));
-  Result<Strings> wide = ExpandTargets({"10.1.255.255/16"});
+  Result<Strings> wide = ExpandTargets({"10.1.0.0/16"});
   ASSERT_TRUE(wide.ok());
   EXPECT_EQ(wide->size(), 65534u);
   EXPECT_EQ(wide->front(), "10.1.0.1");
@@ -37,7 +37,11 @@ TEST(TargetListTest, BadTargetsAreRefusedWithTheReason) {
       {"10.0.0.0/", "not an IPv4 range"},
       {"PC1,PC2", "no comma"},
       {std::string(65, 'a'), "1 to 64"},
-      {"@/nonexistent/targets.txt", "cannot be read"},
+      {"10.20.0.5/24", "\"10.20.0.5/24\" has host bits set: write 10.20.0.0/24 for the whole range, "
+                       "or 10.20.0.5 for one computer"},
+      {"@/nonexistent/targets.txt", "target list /nonexistent/targets.txt cannot be read: No such file"},
+      {"@/", "target list / cannot be read: Is a directory"},
+      {"@", "\"@\" needs the file name right after it"},
   };
   for (const auto& [argument, complaint] : bad) {
     Result<Strings> targets = ExpandTargets({argument});

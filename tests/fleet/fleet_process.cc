@@ -39,6 +39,8 @@ FleetProcess::FleetProcess(const std::vector<std::string>& arguments, const std:
       const int ns = ::open(("/run/netns/" + netns).c_str(), O_RDONLY);
       if (ns < 0 || ::setns(ns, CLONE_NEWNET) != 0) ::_exit(126);
     }
+    // Relative paths (a server field such as sqlite:x) land in the test's folder.
+    if (::chdir(work.c_str()) != 0) ::_exit(126);
     const int null_fd = ::open("/dev/null", O_RDONLY);
     const int out_fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     const int err_fd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);

@@ -10,6 +10,7 @@
 #include <set>
 #include <thread>
 
+#include "db/connect.h"
 #include "fleet/fleet_lab.h"
 #include "fleet/fleet_process.h"
 
@@ -105,7 +106,18 @@ TEST_F(FleetSweepTest, TheDatabaseHoldsWhatAnAgentPerTargetLeaves) {
 // with its log line, in the report and in the usual log.
 TEST_F(FleetSweepTest, AContactThatCannotBeRecordedFailsAsTheAgentsWould) {
   AddLabComputer(lab_, "SILENT", "192.0.2.4", R"({"echo": "timeout"})");
-  const std::string unusable = "sqlite:" + (work_.path() / "no-such-folder" / "x.db").string();
+  // The runner's check before the sweep connects; then every new LastAccess
+  // row is refused.
+  const auto file = work_.path() / "refusing.db";
+  const std::string unusable = "sqlite:" + file.string();
+  ASSERT_TRUE(ConnectEngine(unusable).ok());
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
+  EXPECT_EQ(sqlite3_exec(db, "CREATE TRIGGER refuse BEFORE INSERT ON LastAccess BEGIN "
+                             "SELECT RAISE(ABORT, 'refused'); END",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  sqlite3_close(db);
   std::map<std::string, std::pair<std::string, std::string>> reports[2];
   for (int per_target = 0; per_target < 2; ++per_target) {
     const auto report = work_.path() / "r.json";

@@ -8,6 +8,7 @@
 
 #include "support/agent_fixture.h"
 #include "support/test_support.h"
+#include "util/standard_options.h"
 
 namespace hostlore::test {
 namespace {
@@ -62,6 +63,30 @@ TEST_F(AgentProcessTest, ExitStatusTellsCleanFailedAndUnreadableRunsApart) {
   lab_.Write("pc042.json", R"({"names": ["PC042"], "address": "192.0.2.42"})");
   EXPECT_EQ(RunAgent("1,PC042," + Db() + ",,3").exit_status, 1);
   EXPECT_EQ(RunAgent("1,PC042," + Db() + ",-u").exit_status, 2);
+}
+
+TEST_F(AgentProcessTest, HelpVersionAndTheUsageLineAreForPeople) {
+  const AgentProcessResult help = RunAgent("--help");
+  EXPECT_EQ(help.exit_status, 0);
+  ASSERT_FALSE(help.progress.empty());
+  EXPECT_EQ(help.progress.front(), "Usage: hostlore PROGRESS_FD,TARGET,SERVER,[-u],CALLER_INDEX");
+  const AgentProcessResult version = RunAgent("--version");
+  EXPECT_EQ(version.exit_status, 0);
+  EXPECT_EQ(version.progress, std::vector<std::string>{"hostlore " + std::string(ProgramVersion())});
+  EXPECT_TRUE(help.log.empty() && version.log.empty() && help.stderr_text.empty());
+
+  // Anything else, "--help" among other words included, is a command line
+  // that cannot be read: logged as ever, and one line for the person.
+  for (const std::string& line : {std::string("--help me"), std::string("1,PC042,") + Db() + ",-u"}) {
+    const AgentProcessResult run = RunAgent(line);
+    EXPECT_EQ(run.exit_status, 2) << line;
+    EXPECT_EQ(run.stderr_text, "usage: hostlore PROGRESS_FD,TARGET,SERVER,[-u],CALLER_INDEX "
+                               "(hostlore --help explains; why: " +
+                                   (temp_.path() / "Kelvarn.log").string() + ")\n");
+    ASSERT_FALSE(run.log.empty());
+    EXPECT_NE(run.log.back().find(",Hostlore.Form_Load," + line + ":field "), std::string::npos)
+        << run.log.back();
+  }
 }
 
 TEST_F(AgentProcessTest, LogLinesAreDatedCrLfLinesAppendedInOrder) {

@@ -1,6 +1,8 @@
 // Reading the command line into the scan state, and its failure path.
 #include <gtest/gtest.h>
 
+#include "diag/log_error.h"
+#include "diag/temp_folder.h"
 #include "run/form.h"
 #include "scan/process_end.h"
 #include "support/agent_fixture.h"
@@ -99,7 +101,7 @@ TEST_F(FormLoadTest, TheFailedLoadSendsCompleteToTheChannelItAlreadyRead) {
   EXPECT_EQ(Progress(), (std::vector<std::string>{",Complete,,0"}));
 }
 
-TEST_F(FormLoadTest, TempDirFallsBackThroughTheLinuxNames) {
+TEST_F(FormLoadTest, TempDirFallsBackThroughTheLinuxNamesThenTmp) {
   ScopedEnv no_temp("Temp", std::nullopt);
   ScopedEnv no_upper_temp("TEMP", std::nullopt);
   ScopedEnv tmpdir("TMPDIR", "/var/tmp");
@@ -107,6 +109,13 @@ TEST_F(FormLoadTest, TempDirFallsBackThroughTheLinuxNames) {
   state_->CommandLine = "1,PC042,DBSRV,,7";
   FormLoad(*state_);
   EXPECT_EQ(state_->TempDir, "/tmp/from-tmp");
+
+  // Empty counts as unset; none at all: /tmp, not the root of the file system.
+  ScopedEnv empty_tmp("TMP", "");
+  EXPECT_EQ(ReadTempFolder(), "/var/tmp");
+  ScopedEnv no_tmpdir("TMPDIR", std::nullopt);
+  FormLoad(*state_);
+  EXPECT_EQ(LogFilePath(*state_), "/tmp/Kelvarn.log");
 }
 
 }  // namespace

@@ -120,6 +120,35 @@ std::vector<std::string> SplitLines(const std::string& text) {
 
 }  // namespace
 
+ProgramResult RunProgram(const std::vector<std::string>& argv) {
+  int out[2], err[2];
+  if (::pipe(out) != 0 || ::pipe(err) != 0) throw std::runtime_error("pipe failed");
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::dup2(out[1], 1);
+    ::dup2(err[1], 2);
+    ::dup2(::open("/dev/null", O_RDONLY), 0);
+    for (int fd : {out[0], out[1], err[0], err[1]}) ::close(fd);
+    std::vector<char*> args;
+    for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+    args.push_back(nullptr);
+    ::execv(args[0], args.data());
+    ::_exit(127);
+  }
+  ::close(out[1]);
+  ::close(err[1]);
+  ProgramResult result;
+  // The texts are small: standard error fits its pipe while standard output is read.
+  result.out = ReadAll(out[0]);
+  result.err = ReadAll(err[0]);
+  ::close(out[0]);
+  ::close(err[0]);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  result.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return result;
+}
+
 AgentProcessResult RunAgentProcess(const std::string& command_line,
                                    const std::filesystem::path& temp,
                                    const std::map<std::string, std::string>& env,

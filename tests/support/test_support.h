@@ -96,6 +96,17 @@ struct AgentProcessResult {
   std::string stderr_text;
 };
 
+// What a program run as a process printed, and how it ended.
+struct ProgramResult {
+  int exit_status = -1;  // 128 + signal when a signal ended it
+  std::string out;
+  std::string err;
+};
+
+// Runs `argv` (argv[0] is the program's path) with /dev/null as standard
+// input and waits for its end.
+ProgramResult RunProgram(const std::vector<std::string>& argv);
+
 // Runs the built `hostlore` binary with `command_line` (field 0 should be 1)
 // and the given environment additions, with Temp pointing at `temp`.
 // `while_running`, when given, is called with the agent's process id once it
