@@ -161,11 +161,24 @@ void RegistryPipe::ReadWalkAhead(hostlore::Hive hive, std::string_view path,
   std::vector<std::string> keys = WalkFrom(hive, path, *place, access, true, SIZE_MAX);
   if (keys.size() < 2) return;
   if (!pool_) {
+    if (!WalkPipesChosen() && !WorthExtraPipes(keys.size(), RoundTrip(hive))) return;
     pool_ = make_pool_();
     make_pool_ = nullptr;
     if (!pool_) return;
   }
   pool_->Fetch(hive, keys, access, names->second);
+}
+
+std::chrono::steady_clock::duration RegistryPipe::RoundTrip(hostlore::Hive hive) {
+  if (!round_trip_) {
+    // One listing of the hive's first subkey: a single request and reply.
+    const auto start = std::chrono::steady_clock::now();
+    if (Result<rpc::ContextHandle> root = Hive(hive); root.ok()) {
+      (void)client.EnumKey(root.value(), 0);
+    }
+    round_trip_ = std::chrono::steady_clock::now() - start;
+  }
+  return *round_trip_;
 }
 
 Result<std::shared_ptr<OpenedKey>> RegistryPipe::Open(hostlore::Hive hive, std::string_view path,

@@ -21,6 +21,7 @@
 // A value fetched ahead answers once; read again, it is asked anew.
 #pragma once
 
+#include <chrono>
 #include <deque>
 #include <functional>
 #include <map>
@@ -115,6 +116,8 @@ class RegistryPipe {
   // none to be had.
   bool ReadFromSnapshot(hostlore::Hive hive, std::string_view path, const WalkPlace& place,
                         uint32_t access);
+  // The time of one round trip on this pipe, measured once.
+  std::chrono::steady_clock::duration RoundTrip(hostlore::Hive hive);
   // Closes the least recently used keys beyond the cache size that no
   // caller holds.
   void Trim();
@@ -125,6 +128,7 @@ class RegistryPipe {
   std::map<ParentKey, std::vector<winreg::WinregClient::WantedValue>> names_read_;
   PoolMaker make_pool_;
   std::unique_ptr<RegistryPool> pool_;
+  std::optional<std::chrono::steady_clock::duration> round_trip_;
   SnapshotMaker snapshot_;
   std::map<KeyId, KeyRead> snapped_;  // read from a snapshot, not yet opened
   // Subkey names of a parent, by index, as listed.

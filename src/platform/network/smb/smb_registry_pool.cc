@@ -361,6 +361,16 @@ size_t WalkPipes() {
   return pipes;
 }
 
+bool WalkPipesChosen() {
+  const char* text = secure_getenv("HOSTLORE_REGISTRY_PIPES");
+  return text != nullptr && *text != '\0';
+}
+
+bool WorthExtraPipes(size_t keys, std::chrono::steady_clock::duration round_trip) {
+  constexpr auto kPoolStart = std::chrono::seconds(1);
+  return round_trip * 3 * static_cast<int64_t>(keys) >= kPoolStart;
+}
+
 std::function<std::unique_ptr<RegistryPool>()> RegistryPoolMaker(
     std::shared_ptr<SmbTargets> targets, std::string host) {
   const size_t pipes = WalkPipes();

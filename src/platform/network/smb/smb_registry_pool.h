@@ -17,6 +17,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -95,6 +96,15 @@ class RegistryPool {
 inline constexpr size_t kDefaultWalkPipes = 8;
 inline constexpr size_t kMaxWalkPipes = 16;
 size_t WalkPipes();
+// True when HOSTLORE_REGISTRY_PIPES names the number of extra pipes. Left
+// unset, the pipes are started only for a walk that would take long on the
+// run's pipe alone (see WorthExtraPipes).
+bool WalkPipesChosen();
+// Whether extra pipes pay for themselves on a walk of `keys` keys when one
+// round trip takes `round_trip`: each key costs the run's pipe about three
+// round trips, and starting the workers and their sessions costs about a
+// second on a local network, so a walk of less than that runs alone.
+bool WorthExtraPipes(size_t keys, std::chrono::steady_clock::duration round_trip);
 
 // What makes the pool of `host`'s walks, with WalkPipes() sessions of
 // `targets`; null when WalkPipes() is 0.

@@ -149,7 +149,7 @@ class RegistryWalkTest : public ::testing::Test {
 TEST_F(RegistryWalkTest, EveryRouteStoresTheSameInventory) {
   const std::map<std::string, std::map<std::string, std::string>> routes = {
       {"one-pipe", {{"HOSTLORE_REGISTRY_PIPES", "0"}}},
-      {"pipes", {}},
+      {"pipes", {{"HOSTLORE_REGISTRY_PIPES", "8"}}},
       {"snapshot", {{"HOSTLORE_REGISTRY_SNAPSHOT", "1"}}},
   };
   std::map<std::string, std::string> stored;
@@ -187,7 +187,7 @@ TEST_F(RegistryWalkTest, APeerKilledWhileThePipesWalkStoresNothing) {
     peer_->Kill();
     killed_at = Clock::now().time_since_epoch().count();
   });
-  const test::AgentProcessResult lost = RunAgent(server, {});
+  const test::AgentProcessResult lost = RunAgent(server, {{"HOSTLORE_REGISTRY_PIPES", "8"}});
   const Clock::time_point ended_at = Clock::now();
   ASSERT_NE(killed_at.load(), 0) << "no request carried Prog150";
   const auto ending = std::chrono::duration_cast<std::chrono::milliseconds>(
