@@ -1,4 +1,4 @@
-// The SMBIOS table parser on tables laid out as the DMTF specification
+// The SMBIOS table parser on tables laid out as DMTF's SMBIOS standard
 // (versions 2.x and 3.x) has them, with the quirks of real firmware.
 #include "collect/smbios_table.h"
 
