@@ -66,9 +66,13 @@ KeyRead HiveFile::Read(std::string_view path) const {
     size_t length = 0;
     Malloced<char> data(hivex_value_value(hive_, value, &type, &length));
     if (!name || !data) continue;
-    read.values.insert_or_assign(
-        LowerRegistryName(name.get()),
-        RegistryValue{static_cast<uint32_t>(type), std::string(data.get(), length)});
+    // libhivex stores the file's type number as it stands, which need not
+    // be one of hive_type's values: copy its bytes, never load the enum.
+    static_assert(sizeof(hive_type) == sizeof(uint32_t));
+    uint32_t raw_type = 0;
+    std::memcpy(&raw_type, &type, sizeof raw_type);
+    read.values.insert_or_assign(LowerRegistryName(name.get()),
+                                 RegistryValue{raw_type, std::string(data.get(), length)});
   }
   return read;
 }
