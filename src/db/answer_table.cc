@@ -75,30 +75,49 @@ std::string JsonText(const nlohmann::ordered_json& value, int indent) {
 }
 
 void WriteTextTable(const AnswerTable& table, std::ostream& out, bool header) {
-  std::vector<std::vector<std::string>> lines;
-  if (header) lines.push_back(table.columns);
+  // Each cell escaped and measured once; the lines of the whole table are
+  // then written in one piece.
+  struct Cell {
+    std::string text;
+    size_t shown;
+  };
+  std::vector<std::vector<Cell>> lines;
+  lines.reserve(table.rows.size() + 1);
+  const auto cell = [](std::string text) {
+    const size_t shown = CountCharacters(text);
+    return Cell{std::move(text), shown};
+  };
+  if (header) {
+    std::vector<Cell>& line = lines.emplace_back();
+    for (const std::string& column : table.columns) line.push_back(cell(column));
+  }
   for (const std::vector<AnswerCell>& row : table.rows) {
-    std::vector<std::string> line;
-    for (const AnswerCell& cell : row) line.push_back(Escape(PlainText(cell), EscapeFor::kTerminal));
-    lines.push_back(std::move(line));
+    std::vector<Cell>& line = lines.emplace_back();
+    line.reserve(row.size());
+    for (const AnswerCell& value : row) {
+      const auto* text = std::get_if<std::string>(&value);
+      line.push_back(cell(Escape(text ? *text : PlainText(value), EscapeFor::kTerminal)));
+    }
   }
   std::vector<size_t> widths(table.columns.size(), 0);
-  for (const std::vector<std::string>& line : lines) {
+  for (const std::vector<Cell>& line : lines) {
     for (size_t i = 0; i < line.size() && i < widths.size(); ++i) {
-      widths[i] = std::max(widths[i], std::min(CountCharacters(line[i]), kMaxTextWidth));
+      widths[i] = std::max(widths[i], std::min(line[i].shown, kMaxTextWidth));
     }
   }
-  for (const std::vector<std::string>& line : lines) {
-    std::string text;
+  std::string text;
+  for (const std::vector<Cell>& line : lines) {
+    const size_t start = text.size();
     for (size_t i = 0; i < line.size(); ++i) {
-      text += line[i];
+      text += line[i].text;
       if (i + 1 == line.size()) break;
-      const size_t shown = CountCharacters(line[i]);
-      text += std::string(shown < widths[i] ? widths[i] - shown + 2 : 2, ' ');
+      const size_t width = i < widths.size() ? widths[i] : 0;
+      text.append(line[i].shown < width ? width - line[i].shown + 2 : 2, ' ');
     }
-    while (!text.empty() && text.back() == ' ') text.pop_back();
-    out << text << "\n";
+    while (text.size() > start && text.back() == ' ') text.pop_back();
+    text += '\n';
   }
+  out << text;
 }
 
 }  // namespace hostlore

@@ -16,7 +16,7 @@ namespace {
 
 // Raised whenever the tables below change: an index of another version is
 // built afresh.
-constexpr int kIndexVersion = 4;
+constexpr int kIndexVersion = 5;
 
 constexpr char kSchema[] = R"sql(
 CREATE TABLE meta (key TEXT PRIMARY KEY, value TEXT);
@@ -51,6 +51,9 @@ CREATE INDEX computer_outcome ON computer (outcome);
 CREATE TABLE program (
   id INTEGER PRIMARY KEY, name TEXT NOT NULL UNIQUE, folded TEXT NOT NULL,
   computers INTEGER NOT NULL DEFAULT 0);
+-- Programs in the order answers list them, so that a program's
+-- installations need sorting only by computer.
+CREATE INDEX program_folded ON program (folded, name);
 CREATE TABLE program_version (
   program INTEGER NOT NULL, version TEXT NOT NULL, computers INTEGER NOT NULL,
   PRIMARY KEY (program, version)) WITHOUT ROWID;

@@ -23,6 +23,10 @@ Result<std::unique_ptr<IndexDb>> IndexDb::Open(const std::string& path, Mode mod
 
 IndexDb::~IndexDb() { sqlite3_close_v2(db_); }
 
+void IndexDb::MapIntoMemory() {
+  sqlite3_exec(db_, "PRAGMA mmap_size = 1073741824;", nullptr, nullptr, nullptr);
+}
+
 Status IndexDb::Failure() const {
   return Status::Failure(sqlite3_extended_errcode(db_), sqlite3_errmsg(db_));
 }

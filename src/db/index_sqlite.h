@@ -35,6 +35,10 @@ class IndexDb {
   Result<IndexStatement> Prepare(std::string_view sql);
   Status Failure() const;
   int64_t LastInsertId() const { return sqlite3_last_insert_rowid(db_); }
+  // Reads the file through a mapping rather than a system call per page: for
+  // a process that reads much of the index once. Pages read count as the
+  // process's memory, so a long-running reader does without.
+  void MapIntoMemory();
 
  private:
   explicit IndexDb(sqlite3* db) : db_(db) {}

@@ -53,6 +53,21 @@ void AppendPercentEncoded(std::string_view value, std::string& out) {
   }
 }
 
+// True for a byte that `context` copies as it stands: printable ASCII less
+// the characters it escapes or quotes for.
+bool IsPlainAscii(char c, EscapeFor context) {
+  const auto byte = static_cast<uint8_t>(c);
+  if (byte < 0x20 || byte >= 0x7F) return false;
+  switch (context) {
+    case EscapeFor::kHtml:
+      return c != '&' && c != '<' && c != '>' && c != '"' && c != '\'';
+    case EscapeFor::kCsvCell:
+      return c != ',' && c != '"';
+    default:
+      return true;
+  }
+}
+
 }  // namespace
 
 std::string Escape(std::string_view value, EscapeFor context) {
@@ -69,6 +84,12 @@ std::string Escape(std::string_view value, EscapeFor context) {
     out += '\'';
   }
   while (!value.empty()) {
+    // Runs of plain text, most of any value, are copied whole.
+    size_t plain = 0;
+    while (plain < value.size() && IsPlainAscii(value[plain], context)) ++plain;
+    out.append(value.substr(0, plain));
+    value.remove_prefix(plain);
+    if (value.empty()) break;
     const size_t length = ValidSequence(value);
     if (length == 0) {
       out += kReplacement;

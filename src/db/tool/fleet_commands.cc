@@ -170,6 +170,9 @@ int RunFleetCommand(const FleetCommand& command, std::time_t now, std::ostream& 
         << "\n";
     return 1;
   }
+  // A long answer (every installation of a common program, a week of the
+  // fleet's changes) reads much of the index.
+  source->index->db().MapIntoMemory();
   const StaleRule stale{StoredTimeDaysBefore(now, command.stale_days)};
   const Status answered = PrintAnswer(command.format, out, Answer(command, source->index->db(), stale));
   if (!answered.ok()) {
