@@ -1,5 +1,6 @@
 #include "db/change_list.h"
 
+#include "db/paged_select.h"
 #include "util/text.h"
 
 namespace hostlore {
@@ -9,7 +10,7 @@ namespace hostlore {
 Result<ChangePage> ListChanges(IndexDb& index, const ChangeFilter& filter, const StaleRule& stale,
                                QueryPage page, const std::function<void(ChangeRow&&)>& each) {
   std::string where = " WHERE 1 = 1";
-  std::vector<std::string> values;
+  QueryValues values;
   if (filter.since) {
     where += " AND ch.time >= ?";
     values.push_back(*filter.since);
@@ -27,33 +28,27 @@ Result<ChangePage> ListChanges(IndexDb& index, const ChangeFilter& filter, const
   if (page.count) {
     // Every record: the refresh counted them.
     const bool all = values.empty();
-    Result<IndexStatement> count =
-        all ? index.Prepare("SELECT CAST(value AS INTEGER) FROM meta WHERE key = 'changes'")
-            : index.Prepare("SELECT COUNT(*)" + (filter.computer ? from : std::string(" FROM change ch")) + where);
-    if (!count.ok()) return count.status();
-    for (size_t i = 0; i < values.size(); ++i) count->Bind(static_cast<int>(i) + 1, std::string_view(values[i]));
-    if (Result<bool> row = count->Step(); !row.ok()) return row.status();
-    result.total = count->Integer(0);
+    Result<int64_t> total =
+        CountRows(index,
+                  all ? "SELECT CAST(value AS INTEGER) FROM meta WHERE key = 'changes'"
+                      : "SELECT COUNT(*)" + (filter.computer ? from : std::string(" FROM change ch")) + where,
+                  values);
+    if (!total.ok()) return total.status();
+    result.total = total.value();
   }
 
-  Result<IndexStatement> select = index.Prepare(
+  const Status selected = SelectPage(
+      index,
       "SELECT ch.time, c.name, ch.kind, ch.subject, ch.message, (c.last_contact IS NULL OR c.last_contact < ?)" +
-      from + where + " ORDER BY ch.time DESC, ch.computer DESC, ch.seq DESC LIMIT ? OFFSET ?");
-  if (!select.ok()) return select.status();
-  int marker = 1;
-  select->Bind(marker++, std::string_view(stale.before));
-  for (const std::string& value : values) select->Bind(marker++, std::string_view(value));
-  select->Bind(marker, page.limit).Bind(marker + 1, page.offset);
-  for (;;) {
-    Result<bool> row = select->Step();
-    if (!row.ok()) return row.status();
-    if (!row.value()) break;
-    ChangeRow change{select->Text(0), select->Text(1),
-                     ChangeKindFromName(select->Text(2)).value_or(ChangeKind::kOther), select->Text(3),
-                     select->Text(4), select->Integer(5) != 0};
-    if (each) each(std::move(change));
-    else result.rows.push_back(std::move(change));
-  }
+          from + where + " ORDER BY ch.time DESC, ch.computer DESC, ch.seq DESC LIMIT ? OFFSET ?",
+      stale, values, page, [&](const IndexStatement& select) {
+        ChangeRow change{select.Text(0), select.Text(1),
+                         ChangeKindFromName(select.Text(2)).value_or(ChangeKind::kOther), select.Text(3),
+                         select.Text(4), select.Integer(5) != 0};
+        if (each) each(std::move(change));
+        else result.rows.push_back(std::move(change));
+      });
+  if (!selected.ok()) return selected;
   return result;
 }
 

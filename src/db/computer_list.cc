@@ -1,5 +1,6 @@
 #include "db/computer_list.h"
 
+#include "db/paged_select.h"
 #include "util/text.h"
 
 namespace hostlore {
@@ -31,7 +32,7 @@ Result<ComputerPage> ListComputers(IndexDb& index, const ComputerFilter& filter,
                                    QueryPage page, const std::function<void(ComputerRow&&)>& each) {
   // Conditions and their values, in marker order after the stale limit.
   std::string where = " WHERE 1 = 1";
-  std::vector<std::optional<std::string>> values;
+  QueryValues values;
   const auto add = [&](std::string_view condition, std::optional<std::string> value) {
     where += " AND ";
     where += condition;
@@ -52,44 +53,35 @@ Result<ComputerPage> ListComputers(IndexDb& index, const ComputerFilter& filter,
 
   ComputerPage result;
   if (page.count) {
-    Result<IndexStatement> count = index.Prepare("SELECT COUNT(*) FROM computer" + where);
-    if (!count.ok()) return count.status();
-    for (size_t i = 0; i < values.size(); ++i) count->Bind(static_cast<int>(i) + 1, values[i]);
-    if (Result<bool> row = count->Step(); !row.ok()) return row.status();
-    result.total = count->Integer(0);
+    Result<int64_t> total = CountRows(index, "SELECT COUNT(*) FROM computer" + where, values);
+    if (!total.ok()) return total.status();
+    result.total = total.value();
   }
 
-  Result<IndexStatement> select =
-      index.Prepare(std::string("SELECT ") + kColumns + " FROM computer" + where + order + " LIMIT ? OFFSET ?");
-  if (!select.ok()) return select.status();
-  int marker = 1;
-  select->Bind(marker++, stale.before);
-  for (const std::optional<std::string>& value : values) select->Bind(marker++, value);
-  select->Bind(marker, page.limit).Bind(marker + 1, page.offset);
-  for (;;) {
-    Result<bool> row = select->Step();
-    if (!row.ok()) return row.status();
-    if (!row.value()) break;
-    ComputerRow computer;
-    computer.name = select->Text(0);
-    computer.address = select->Text(1);
-    computer.operating_system = select->Text(2);
-    computer.service_pack = select->Text(3);
-    computer.domain = select->Text(4);
-    computer.user = select->Text(5);
-    computer.manufacturer = select->Text(6);
-    computer.model = select->Text(7);
-    if (!select->IsNull(8)) computer.memory_mb = select->Integer(8);
-    computer.last_inventory = select->OptionalText(9);
-    computer.last_contact = select->OptionalText(10);
-    computer.last_change = select->OptionalText(11);
-    computer.first_seen = select->OptionalText(12);
-    computer.outcome = OutcomeFromName(select->Text(13)).value_or(ContactOutcome::kInventoried);
-    computer.inventoried = select->Integer(14) != 0;
-    computer.stale = select->Integer(15) != 0;
-    if (each) each(std::move(computer));
-    else result.rows.push_back(std::move(computer));
-  }
+  const Status selected = SelectPage(
+      index, std::string("SELECT ") + kColumns + " FROM computer" + where + order + " LIMIT ? OFFSET ?", stale,
+      values, page, [&](const IndexStatement& select) {
+        ComputerRow computer;
+        computer.name = select.Text(0);
+        computer.address = select.Text(1);
+        computer.operating_system = select.Text(2);
+        computer.service_pack = select.Text(3);
+        computer.domain = select.Text(4);
+        computer.user = select.Text(5);
+        computer.manufacturer = select.Text(6);
+        computer.model = select.Text(7);
+        if (!select.IsNull(8)) computer.memory_mb = select.Integer(8);
+        computer.last_inventory = select.OptionalText(9);
+        computer.last_contact = select.OptionalText(10);
+        computer.last_change = select.OptionalText(11);
+        computer.first_seen = select.OptionalText(12);
+        computer.outcome = OutcomeFromName(select.Text(13)).value_or(ContactOutcome::kInventoried);
+        computer.inventoried = select.Integer(14) != 0;
+        computer.stale = select.Integer(15) != 0;
+        if (each) each(std::move(computer));
+        else result.rows.push_back(std::move(computer));
+      });
+  if (!selected.ok()) return selected;
   return result;
 }
 

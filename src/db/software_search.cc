@@ -1,26 +1,15 @@
 #include "db/software_search.h"
 
+#include "db/paged_select.h"
 #include "util/text.h"
 
 namespace hostlore {
-namespace {
-
-Result<int64_t> CountOf(IndexDb& index, const std::string& sql, const std::vector<std::string>& values) {
-  Result<IndexStatement> count = index.Prepare(sql);
-  if (!count.ok()) return count.status();
-  for (size_t i = 0; i < values.size(); ++i) count->Bind(static_cast<int>(i) + 1, std::string_view(values[i]));
-  if (Result<bool> row = count->Step(); !row.ok()) return row.status();
-  return count->Integer(0);
-}
-
-}  // namespace
-
 Result<ProgramPage> SearchPrograms(IndexDb& index, std::string_view text, QueryPage page,
                                    const std::function<void(ProgramSummary&&)>& each) {
   const std::string folded = FoldCase(text);
   ProgramPage result;
   if (page.count) {
-    Result<int64_t> total = CountOf(index, "SELECT COUNT(*) FROM program WHERE instr(folded, ?) > 0", {folded});
+    Result<int64_t> total = CountRows(index, "SELECT COUNT(*) FROM program WHERE instr(folded, ?) > 0", {folded});
     if (!total.ok()) return total.status();
     result.total = total.value();
   }
@@ -55,7 +44,7 @@ Result<InstallationPage> ListInstallations(IndexDb& index, const InstallationFil
                                            const StaleRule& stale, QueryPage page,
                                            const std::function<void(InstallationRow&&)>& each) {
   std::string where = filter.program ? " WHERE p.name = ?" : " WHERE instr(p.folded, ?) > 0";
-  std::vector<std::string> values{filter.program ? *filter.program : FoldCase(filter.text)};
+  QueryValues values{filter.program ? *filter.program : FoldCase(filter.text)};
   if (filter.version) {
     where += " AND i.version = ?";
     values.push_back(*filter.version);
@@ -66,28 +55,22 @@ Result<InstallationPage> ListInstallations(IndexDb& index, const InstallationFil
   const std::string from = programs + " CROSS JOIN computer c ON c.id = i.computer";
   InstallationPage result;
   if (page.count) {
-    Result<int64_t> total = CountOf(index, "SELECT COUNT(*)" + programs + where, values);
+    Result<int64_t> total = CountRows(index, "SELECT COUNT(*)" + programs + where, values);
     if (!total.ok()) return total.status();
     result.total = total.value();
   }
 
-  Result<IndexStatement> select = index.Prepare(
+  const Status selected = SelectPage(
+      index,
       "SELECT p.name, i.version, c.name, c.last_contact, (c.last_contact IS NULL OR c.last_contact < ?)" + from +
-      where + " ORDER BY p.folded, p.name, i.version, c.folded, c.name LIMIT ? OFFSET ?");
-  if (!select.ok()) return select.status();
-  int marker = 1;
-  select->Bind(marker++, std::string_view(stale.before));
-  for (const std::string& value : values) select->Bind(marker++, std::string_view(value));
-  select->Bind(marker, page.limit).Bind(marker + 1, page.offset);
-  for (;;) {
-    Result<bool> row = select->Step();
-    if (!row.ok()) return row.status();
-    if (!row.value()) break;
-    InstallationRow installation{select->Text(0), select->Text(1), select->Text(2), select->OptionalText(3),
-                                 select->Integer(4) != 0};
-    if (each) each(std::move(installation));
-    else result.rows.push_back(std::move(installation));
-  }
+          where + " ORDER BY p.folded, p.name, i.version, c.folded, c.name LIMIT ? OFFSET ?",
+      stale, values, page, [&](const IndexStatement& select) {
+        InstallationRow installation{select.Text(0), select.Text(1), select.Text(2), select.OptionalText(3),
+                                     select.Integer(4) != 0};
+        if (each) each(std::move(installation));
+        else result.rows.push_back(std::move(installation));
+      });
+  if (!selected.ok()) return selected;
   return result;
 }
 
