@@ -77,6 +77,13 @@ std::string LowerRegistryName(std::string_view name) {
   return lower;
 }
 
+KeyId ListingId(const KeyId& key, uint32_t first) {
+  auto [hive, path, access] = key;
+  path += '\0';
+  path += std::to_string(first);
+  return {hive, std::move(path), access};
+}
+
 std::string EncodeKeyJob(const KeyJob& job) {
   FrameWriter w;
   w.Number(static_cast<uint32_t>(job.hive));
@@ -88,6 +95,8 @@ std::string EncodeKeyJob(const KeyJob& job) {
     w.Text(name.name);
     w.Number(static_cast<uint8_t>(name.expected));
   }
+  w.Number(job.first);
+  w.Number(job.count);
   return std::move(w).bytes();
 }
 
@@ -101,6 +110,8 @@ std::optional<KeyJob> DecodeKeyJob(std::string_view bytes) {
     std::string name = r.Text();
     job.names.push_back({std::move(name), r.Number<uint8_t>() != 0});
   }
+  job.first = r.Number<uint32_t>();
+  job.count = r.Number<uint32_t>();
   if (!r.whole()) return std::nullopt;
   return job;
 }
@@ -124,6 +135,15 @@ std::string EncodeKeyReads(const std::vector<KeyRead>& reads) {
         w.Failure(value.status());
       }
     }
+    w.Number(static_cast<uint32_t>(read.subkeys.size()));
+    for (const Result<std::string>& name : read.subkeys) {
+      w.Number(static_cast<uint8_t>(name.ok()));
+      if (name.ok()) {
+        w.Text(name.value());
+      } else {
+        w.Failure(name.status());
+      }
+    }
   }
   return std::move(w).bytes();
 }
@@ -131,7 +151,7 @@ std::string EncodeKeyReads(const std::vector<KeyRead>& reads) {
 std::optional<std::vector<KeyRead>> DecodeKeyReads(std::string_view bytes) {
   FrameReader r(bytes);
   std::vector<KeyRead> reads;
-  for (uint32_t n = r.Count(7); n > 0; --n) {
+  for (uint32_t n = r.Count(11); n > 0; --n) {
     KeyRead& read = reads.emplace_back();
     read.fetched = r.Number<uint8_t>() != 0;
     read.complete = r.Number<uint8_t>() != 0;
@@ -145,6 +165,13 @@ std::optional<std::vector<KeyRead>> DecodeKeyReads(std::string_view bytes) {
         read.values.insert_or_assign(std::move(name), std::move(value));
       } else {
         read.values.insert_or_assign(std::move(name), r.Failure());
+      }
+    }
+    for (uint32_t k = r.Count(5); k > 0; --k) {
+      if (r.Number<uint8_t>() != 0) {
+        read.subkeys.emplace_back(r.Text());
+      } else {
+        read.subkeys.emplace_back(r.Failure());
       }
     }
   }

@@ -25,6 +25,9 @@ struct KeyRead {
   // the names asked for are.
   bool complete = false;
   std::map<std::string, Result<RegistryValue>> values;  // by lower-case name
+  // For a listing job: the subkey names from its first index on, as
+  // EnumKey gives them.
+  std::vector<Result<std::string>> subkeys;
 };
 
 // A key as the pools and caches know it: hive, lower-case path, access.
@@ -40,7 +43,15 @@ struct KeyJob {
   uint32_t access = 0;
   std::vector<std::string> paths;
   std::vector<winreg::WinregClient::WantedValue> names;
+  // With a count: a listing job instead, the subkeys of paths[0] from
+  // index `first` on.
+  uint32_t first = 0;
+  uint32_t count = 0;
 };
+
+// How the pool names the listing of `key` from index `first` on, beside
+// the keys it reads (a NUL never stands in a key's path).
+KeyId ListingId(const KeyId& key, uint32_t first);
 
 // The frames' payloads; decoding fails (nullopt) on bytes that do not
 // form one whole payload.

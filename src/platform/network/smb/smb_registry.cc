@@ -54,8 +54,8 @@ class SmbRegistryKey final : public RegistryKey {
       Result<rpc::ContextHandle> handle = Handle();
       if (!handle.ok()) return handle.status();
       enumerated_first_ = index;
-      enumerated_ = pipe_->client.EnumKeys(handle.value(), index, kEnumBatch);
-      if (key_) pipe_->NoteSubkeys(*key_, index, enumerated_);
+      enumerated_ = key_ ? pipe_->ListSubkeys(*key_, handle.value(), index, kEnumBatch)
+                         : pipe_->client.EnumKeys(handle.value(), index, kEnumBatch);
     }
     return enumerated_[index - enumerated_first_];
   }

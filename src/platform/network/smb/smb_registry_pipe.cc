@@ -290,6 +290,39 @@ Result<RegistryValue> RegistryPipe::Query(OpenedKey& key, std::string_view name)
   return value;
 }
 
+std::vector<Result<std::string>> RegistryPipe::ListSubkeys(OpenedKey& key, rpc::ContextHandle handle,
+                                                            uint32_t first, uint32_t count) {
+  const KeyId id{key.hive, key.path, key.access};
+  std::vector<Result<std::string>> names;
+  if (pool_) {
+    std::optional<KeyRead> read = pool_->Take(ListingId(id, first));
+    if (read && read->fetched && read->subkeys.size() == count) names = std::move(read->subkeys);
+  }
+  if (names.empty()) names = client.EnumKeys(handle, first, count);
+  NoteSubkeys(key, first, names);
+
+  // A batch that came back short or with a failure ends the listing: what
+  // is queued after it is not asked for.
+  if (names.size() != count ||
+      std::any_of(names.begin(), names.end(), [](const Result<std::string>& name) { return !name.ok(); })) {
+    if (pool_) pool_->DropListings(id, first + count);
+    return names;
+  }
+  if (!pool_) {
+    // A listing that fills its first batch counts as two batches at least.
+    if (!make_pool_ || (!WalkPipesChosen() && !WorthExtraPipes(2 * count, RoundTrip(key.hive)))) return names;
+    pool_ = make_pool_();
+    make_pool_ = nullptr;
+    if (!pool_) return names;
+  }
+  // A batch a pipe ahead of the caller; those queued already stay.
+  const size_t ahead = pool_->pipes();
+  for (size_t batch = 1; batch <= ahead; ++batch) {
+    pool_->List(id, key.path, first + static_cast<uint32_t>(batch) * count, count);
+  }
+  return names;
+}
+
 void RegistryPipe::NoteSubkeys(const OpenedKey& key, uint32_t first,
                                const std::vector<Result<std::string>>& names) {
   std::vector<std::string>& listing = listings_[{key.hive, key.path}];

@@ -9,9 +9,11 @@
 //   from keys of the same parent, for this key and the keys opened along
 //   with it, in one exchange (the software inventory reads the same names
 //   from every program's key).
-// - with a pool of extra pipes (smb_registry_pool.h), a walk of a listing
-//   whose value names are known (the second key of the walk on) queues the
-//   rest of the listing on the pool, which reads it in parallel;
+// - with a pool of extra pipes (smb_registry_pool.h), a listing longer
+//   than one batch is listed ahead on the pool, batches side by side, and
+//   a walk of a listing whose value names are known (the second key of the
+//   walk on) queues the rest of the listing on the pool, which reads it in
+//   parallel;
 // - with the snapshot on (smb_registry_snapshot.h), the walk's keys are
 //   read from a saved copy of the listed key instead; a snapshot that fails
 //   leaves the walk to the pipes.
@@ -75,6 +77,13 @@ class RegistryPipe {
   Result<RegistryValue> Query(OpenedKey& key, std::string_view name);
   // The key's handle on this pipe, opening it here if it was read elsewhere.
   Result<rpc::ContextHandle> Handle(OpenedKey& key);
+  // `count` subkey names of `key` (open here as `handle`) from index
+  // `first` on, as EnumKey gives them: listed ahead on the pool when it
+  // holds them, else here. A listing that goes on past a full batch is
+  // listed ahead on the pool, which starts for it when the walk would be
+  // long (see WorthExtraPipes).
+  std::vector<Result<std::string>> ListSubkeys(OpenedKey& key, rpc::ContextHandle handle,
+                                               uint32_t first, uint32_t count);
   // Subkey names of `key` listed from index `first` on, as they came.
   void NoteSubkeys(const OpenedKey& key, uint32_t first,
                    const std::vector<Result<std::string>>& names);

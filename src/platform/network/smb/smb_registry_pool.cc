@@ -95,7 +95,25 @@ std::optional<std::vector<KeyRead>> ReadKeys(winreg::WinregClient& client,
   return reads;
 }
 
-
+// The listing that `job` asks for, as one read; not fetched when the key
+// cannot be opened here (the agent lists it itself and gets the failure).
+std::optional<std::vector<KeyRead>> ListKey(winreg::WinregClient& client,
+                                            std::map<Hive, rpc::ContextHandle>& hives,
+                                            const KeyJob& job) {
+  auto root = hives.find(job.hive);
+  if (root == hives.end()) {
+    Result<rpc::ContextHandle> opened = client.OpenHive(job.hive, kMaximumAllowed);
+    if (!opened.ok()) return std::nullopt;
+    root = hives.emplace(job.hive, opened.value()).first;
+  }
+  std::vector<KeyRead> reads(1);
+  std::vector<Result<rpc::ContextHandle>> handle = client.OpenKeys(root->second, job.paths, job.access);
+  if (handle.size() != 1 || !handle[0].ok()) return reads;
+  reads[0].fetched = true;
+  reads[0].subkeys = client.EnumKeys(handle[0].value(), job.first, job.count);
+  client.CloseLater(handle[0].value());
+  return reads;
+}
 
 bool SendAll(int fd, std::string_view bytes) {
   while (!bytes.empty()) {
@@ -148,7 +166,8 @@ bool ReceiveAll(int fd, char* into, size_t count) {
     }
     // A broken pipe read nothing that can be trusted: its keys are left to
     // the agent, which learns it when this worker ends.
-    std::optional<std::vector<KeyRead>> reads = ReadKeys(*client, hives, *job);
+    std::optional<std::vector<KeyRead>> reads =
+        job->count > 0 && job->paths.size() == 1 ? ListKey(*client, hives, *job) : ReadKeys(*client, hives, *job);
     if (!reads || client->channel().broken()) break;
     if (!SendAll(fd, Frame(kReadsFrame, EncodeKeyReads(*reads)))) break;
   }
@@ -218,7 +237,7 @@ void RegistryPool::Fetch(Hive hive, const std::vector<std::string>& paths, uint3
   std::vector<KeyId> ids;
   auto queue = [&] {
     if (job.paths.empty()) return;
-    queue_.push_back(Batch{std::move(ids), Frame(kJobFrame, EncodeKeyJob(job))});
+    queue_.push_back(Batch{std::move(ids), Frame(kJobFrame, EncodeKeyJob(job)), std::nullopt});
     job.paths.clear();
     ids.clear();
   };
@@ -237,6 +256,29 @@ void RegistryPool::Fetch(Hive hive, const std::vector<std::string>& paths, uint3
   }
   queue();
   Pump(false);
+}
+
+void RegistryPool::List(const KeyId& key, const std::string& path, uint32_t first, uint32_t count) {
+  KeyId id = ListingId(key, first);
+  if (keys_.count(id) != 0) return;
+  const bool working =
+      std::any_of(workers_.begin(), workers_.end(), [](const Worker& w) { return w.socket.valid(); });
+  if (!working) {
+    keys_.emplace(std::move(id), KeyRead{});
+    return;
+  }
+  KeyJob job{std::get<0>(key), std::get<2>(key), {path}, {}, first, count};
+  keys_.emplace(id, std::nullopt);
+  queue_.push_back(Batch{{std::move(id)}, Frame(kJobFrame, EncodeKeyJob(job)), std::make_pair(key, first)});
+  Pump(false);
+}
+
+void RegistryPool::DropListings(const KeyId& key, uint32_t from) {
+  std::erase_if(queue_, [&](const Batch& batch) {
+    if (!batch.listing || batch.listing->first != key || batch.listing->second < from) return false;
+    keys_.erase(batch.ids.front());
+    return true;
+  });
 }
 
 std::optional<KeyRead> RegistryPool::Take(const KeyId& key) {

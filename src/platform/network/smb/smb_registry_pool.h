@@ -5,7 +5,7 @@
 // whole process, so each extra pipe is a worker process of its own, forked
 // when the first walk needs it, with a session of its own to the target.
 // A worker reads whole keys: it opens a batch of keys, queries the names
-// asked for, and closes them again.
+// asked for, and closes them again; or it lists a batch of a key's subkeys.
 //
 // The agent queues keys and takes each read when it needs it, waiting for
 // it if it is still on its way; while it waits, it hands the workers more.
@@ -57,6 +57,13 @@ class RegistryPool {
   // skipped. Keys are read in the order queued.
   void Fetch(Hive hive, const std::vector<std::string>& paths, uint32_t access,
              const std::vector<winreg::WinregClient::WantedValue>& names);
+  // Queues the listing of `key` (opened by `path`) from index `first`,
+  // `count` names; Take(ListingId(key, first)) gives it, its subkeys in
+  // `subkeys`.
+  void List(const KeyId& key, const std::string& path, uint32_t first, uint32_t count);
+  // Drops the listings of `key` queued from index `from` on and not yet
+  // handed to a worker (the listing has ended before them).
+  void DropListings(const KeyId& key, uint32_t from);
   bool Queued(const KeyId& key) const { return keys_.count(key) != 0; }
   // The read of `key`, once done, taken out of the pool; nullopt when it
   // was never queued (or taken already).
@@ -74,6 +81,7 @@ class RegistryPool {
   struct Batch {
     std::vector<KeyId> ids;
     std::string frame;
+    std::optional<std::pair<KeyId, uint32_t>> listing;  // a listing job: its key and first index
   };
 
   // Hands queued batches to workers with room; sends and receives what
