@@ -118,9 +118,11 @@ std::vector<std::string> SplitLines(const std::string& text) {
   return lines;
 }
 
-}  // namespace
-
-ProgramResult RunProgram(const std::vector<std::string>& argv) {
+// Runs `exec` in a child whose standard output and error are captured, whose
+// input is /dev/null and which holds no other descriptor of the test
+// program; `exec` ends in an exec (or _exit). `while_running` is called on
+// a thread of its own with the child's pid.
+ProgramResult RunCaptured(const std::function<void()>& exec, const std::function<void(pid_t)>& while_running = {}) {
   int out[2], err[2];
   if (::pipe(out) != 0 || ::pipe(err) != 0) throw std::runtime_error("pipe failed");
   const pid_t pid = ::fork();
@@ -128,62 +130,56 @@ ProgramResult RunProgram(const std::vector<std::string>& argv) {
     ::dup2(out[1], 1);
     ::dup2(err[1], 2);
     ::dup2(::open("/dev/null", O_RDONLY), 0);
-    for (int fd : {out[0], out[1], err[0], err[1]}) ::close(fd);
-    std::vector<char*> args;
-    for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-    args.push_back(nullptr);
-    ::execv(args[0], args.data());
-    ::_exit(127);
-  }
-  ::close(out[1]);
-  ::close(err[1]);
-  ProgramResult result;
-  // The texts are small: standard error fits its pipe while standard output is read.
-  result.out = ReadAll(out[0]);
-  result.err = ReadAll(err[0]);
-  ::close(out[0]);
-  ::close(err[0]);
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  result.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  return result;
-}
-
-AgentProcessResult RunAgentProcess(const std::string& command_line,
-                                   const std::filesystem::path& temp,
-                                   const std::map<std::string, std::string>& env,
-                                   const std::function<void(pid_t)>& while_running) {
-  int out[2], err[2];
-  if (::pipe(out) != 0 || ::pipe(err) != 0) throw std::runtime_error("pipe failed");
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    ::dup2(out[1], 1);
-    ::dup2(err[1], 2);
-    const int devnull = ::open("/dev/null", O_RDONLY);
-    ::dup2(devnull, 0);
-    // The agent starts with the three standard descriptors only, as from a
-    // shell; nothing of the test program leaks into it.
     ::close_range(3, ~0U, 0);
-    for (const char* name : {"Temp", "TEMP", "TMP", "TMPDIR", "HOSTLORE_LAB"}) ::unsetenv(name);
-    ::setenv("Temp", temp.c_str(), 1);
-    for (const auto& [name, value] : env) ::setenv(name.c_str(), value.c_str(), 1);
-    ::execl(HOSTLORE_AGENT_PATH, "hostlore", command_line.c_str(), static_cast<char*>(nullptr));
+    exec();
     ::_exit(127);
   }
   ::close(out[1]);
   ::close(err[1]);
   std::thread watcher;
   if (while_running) watcher = std::thread(while_running, pid);
-  AgentProcessResult result;
-  // Standard error is small; read it after standard output reaches its end.
-  result.progress = SplitLines(ReadAll(out[0]));
-  result.stderr_text = ReadAll(err[0]);
+  ProgramResult result;
+  // Standard error is small: it fits its pipe while standard output is read.
+  result.out = ReadAll(out[0]);
+  result.err = ReadAll(err[0]);
   ::close(out[0]);
   ::close(err[0]);
   int status = 0;
   ::waitpid(pid, &status, 0);
   if (watcher.joinable()) watcher.join();
   result.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return result;
+}
+
+}  // namespace
+
+ProgramResult RunProgram(const std::vector<std::string>& argv) {
+  return RunCaptured([&] {
+    std::vector<char*> args;
+    for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+    args.push_back(nullptr);
+    ::execv(args[0], args.data());
+  });
+}
+
+AgentProcessResult RunAgentProcess(const std::string& command_line,
+                                   const std::filesystem::path& temp,
+                                   const std::map<std::string, std::string>& env,
+                                   const std::function<void(pid_t)>& while_running) {
+  // The agent starts with the three standard descriptors only, as from a
+  // shell; nothing of the test program leaks into it.
+  ProgramResult run = RunCaptured(
+      [&] {
+        for (const char* name : {"Temp", "TEMP", "TMP", "TMPDIR", "HOSTLORE_LAB"}) ::unsetenv(name);
+        ::setenv("Temp", temp.c_str(), 1);
+        for (const auto& [name, value] : env) ::setenv(name.c_str(), value.c_str(), 1);
+        ::execl(HOSTLORE_AGENT_PATH, "hostlore", command_line.c_str(), static_cast<char*>(nullptr));
+      },
+      while_running);
+  AgentProcessResult result;
+  result.progress = SplitLines(run.out);
+  result.stderr_text = std::move(run.err);
+  result.exit_status = run.exit_status;
   result.log = ReadCrLfLines(temp / "Kelvarn.log");
   return result;
 }
