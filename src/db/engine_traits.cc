@@ -12,15 +12,17 @@ namespace {
 // server releases at the transaction's end: an advisory lock on the key's
 // hash (PostgreSQL), an application lock on the key (SQL Server, which cuts
 // it to 255 characters).
+// Only PostgreSQL hashes rows on the server (md5 over string_agg); SQL
+// Server's CHECKSUM_AGG could miss a change, and SQLite reads its rows locally.
 constexpr EngineTraits kTraits[] = {
     {Engine::kSqlite, "SQLite", "rowid", "rowid = ?", false, "", " LIMIT 1", "",
-     " RETURNING *, rowid", '"', '"', false, false, ""},
+     " RETURNING *, rowid", '"', '"', false, false, "", ""},
     {Engine::kPostgreSql, "PostgreSQL", "ctid", "ctid = CAST(? AS tid)", true, "", " LIMIT 1", "",
      " RETURNING *, ctid", '"', '"', true, false,
-     "SELECT pg_advisory_xact_lock(hashtextextended(?, 0))"},
+     "SELECT pg_advisory_xact_lock(hashtextextended(?, 0))", "md5(string_agg(%s, '/'))"},
     {Engine::kSqlServer, "SQL Server", "RowId", "RowId = ?", false, "TOP 1 ", "",
      " OUTPUT INSERTED.*, INSERTED.RowId", "", '[', ']', true, true,
-     "EXEC sp_getapplock @Resource = ?, @LockMode = 'Exclusive', @LockOwner = 'Transaction'"},
+     "EXEC sp_getapplock @Resource = ?, @LockMode = 'Exclusive', @LockOwner = 'Transaction'", ""},
 };
 
 }  // namespace

@@ -39,6 +39,9 @@ struct EngineTraits {
   // same key, and holds it until this one ends. Empty where the start of a
   // transaction serializes by itself (SQLite's BEGIN IMMEDIATE).
   std::string_view serialize_on_key;
+  // An aggregate that hashes one text per row on the server, with "%s" for
+  // the row's text; empty where the engine has none.
+  std::string_view rows_digest;
 };
 
 const EngineTraits& TraitsOf(Engine engine);

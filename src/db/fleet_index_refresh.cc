@@ -1,6 +1,7 @@
 #include "db/fleet_index_refresh.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -129,11 +130,33 @@ Status RefreshContacts(IndexDb& db, FleetIndexWriter& writer, const std::vector<
   return Status::Ok();
 }
 
+// A refresh that found the inventory as the index has it: only its time is
+// noted.
+Result<RefreshReport> Unchanged(FleetIndex& index, std::time_t now, size_t computers) {
+  if (Status s = index.SetMeta("refreshed", FormatTimeStamp(now)); !s.ok()) return s;
+  RefreshReport report;
+  report.computers = computers;
+  return report;
+}
+
 }  // namespace
 
 Result<RefreshReport> RefreshFleetIndex(FleetIndex& index, InventoryReader& inventory, std::time_t now,
                                         const RefreshProgress& progress, size_t bulk_above) {
   IndexDb& db = index.db();
+  // Asked before the rows are read: a change made in between is then seen
+  // again by the next refresh, never missed.
+  Result<std::string> digest = inventory.SourceDigest();
+  if (!digest.ok()) return digest.status();
+  if (!digest->empty()) {
+    Result<std::string> known = index.Meta("source-digest");
+    if (!known.ok()) return known.status();
+    if (known.value() == digest.value()) {
+      Result<std::string> computers = index.Meta("computers");
+      if (!computers.ok()) return computers.status();
+      return Unchanged(index, now, std::strtoull(computers->c_str(), nullptr, 10));
+    }
+  }
   std::vector<InventoryStamp> stamps;
   std::unordered_set<std::string> seen;
   Status read = inventory.ForEachStamp([&](InventoryStamp&& stamp) {
@@ -151,9 +174,9 @@ Result<RefreshReport> RefreshFleetIndex(FleetIndex& index, InventoryReader& inve
   Result<std::string> previous = index.Meta("source");
   if (!previous.ok()) return previous.status();
   if (previous.value() == fingerprint) {
-    const Status noted = index.SetMeta("refreshed", FormatTimeStamp(now));
-    if (!noted.ok()) return noted;
-    return report;
+    if (Status s = index.SetMeta("source-digest", digest.value()); !s.ok()) return s;
+    if (Status s = index.SetMeta("computers", std::to_string(stamps.size())); !s.ok()) return s;
+    return Unchanged(index, now, stamps.size());
   }
 
   Result<std::unordered_map<std::string, KnownComputer>> known = KnownComputers(db);
@@ -212,6 +235,8 @@ Result<RefreshReport> RefreshFleetIndex(FleetIndex& index, InventoryReader& inve
     if (Result<bool> row = changes->Step(); !row.ok()) return row.status();
     if (Status s = index.SetMeta("changes", std::to_string(changes->Integer(0))); !s.ok()) return s;
     if (Status s = index.SetMeta("source", fingerprint); !s.ok()) return s;
+    if (Status s = index.SetMeta("source-digest", digest.value()); !s.ok()) return s;
+    if (Status s = index.SetMeta("computers", std::to_string(stamps.size())); !s.ok()) return s;
     return index.SetMeta("refreshed", FormatTimeStamp(now));
   });
   if (!settled.ok()) return settled;

@@ -1,6 +1,8 @@
 // Keeping the fleet index current. Every update run stamps the computer's
-// LastScanned, so a refresh reads the stamps of all computers (one short
-// query), reads again the rows and texts of the computers whose stamp
+// LastScanned. A refresh first asks the server for a digest of all stamps and
+// contacts where the engine computes one, and ends there when it is the one
+// the index was built from. Otherwise it reads the stamps of all computers
+// (one short query), reads again the rows and texts of the computers whose stamp
 // changed, drops the computers that are gone, and brings the last contacts
 // up to date from LastAccess. A computer's Asset row and its software list
 // are read by one statement, so that they are of one moment.

@@ -58,6 +58,24 @@ Result<std::unique_ptr<InventoryReader>> InventoryReader::Open(std::shared_ptr<E
   reader->stamp_sql_ = "SELECT " + a[asset::kComputer] + ", " + a[asset::kLastScanned] + ", " +
                        a[asset::kIPAddress] + " FROM Asset";
   reader->access_sql_ = "SELECT " + l[0] + ", " + l[1] + " FROM LastAccess";
+  if (const std::string_view digest = reader->connection_->traits().rows_digest; !digest.empty()) {
+    // One text per row, as the rows' own fingerprint takes them: a Null
+    // time reads "-", any other "+" and the time. (Only PostgreSQL
+    // computes a digest, so the concatenation is its ||.)
+    const auto text = [](const std::string& column) { return "COALESCE(" + column + ", '')"; };
+    const auto time = [](const std::string& column) { return "COALESCE('+' || " + column + ", '-')"; };
+    const auto of_rows = [&](const std::string& row, const std::string& table) {
+      std::string aggregate(digest);
+      aggregate.replace(aggregate.find("%s"), 2, row);
+      return "(SELECT COALESCE(" + aggregate + ", '') FROM " + table + ")";
+    };
+    reader->digest_sql_ =
+        "SELECT " +
+        of_rows(text(a[asset::kComputer]) + " || '|' || " + time(a[asset::kLastScanned]) + " || '|' || " +
+                    text(a[asset::kIPAddress]),
+                "Asset") +
+        " || ':' || " + of_rows(text(l[0]) + " || '|' || " + time(l[1]), "LastAccess");
+  }
   std::string markers;
   for (size_t i = 0; i < kSummaryBatch; ++i) markers += i == 0 ? "?" : ", ?";
   reader->summary_sql_ = "SELECT ";
@@ -92,6 +110,17 @@ Status InventoryReader::ForEachAccess(const std::function<void(InventoryAccess&&
     if (!row[0].is_null()) each({Text(row[0]), OptionalText(row[1])});
     return true;
   });
+}
+
+Result<std::string> InventoryReader::SourceDigest() {
+  if (digest_sql_.empty()) return std::string();
+  std::string digest;
+  const Status read = connection_->SelectRows(digest_sql_, {}, [&](std::vector<FieldValue>& row) {
+    digest = Text(row[0]);
+    return false;
+  });
+  if (!read.ok()) return read;
+  return digest;
 }
 
 Status InventoryReader::ReadSummaries(const std::vector<std::string>& names,

@@ -52,6 +52,10 @@ class InventoryReader {
   Status ForEachStamp(const std::function<void(InventoryStamp&&)>& each);
   // Every LastAccess row.
   Status ForEachAccess(const std::function<void(InventoryAccess&&)>& each);
+  // A digest of what ForEachStamp and ForEachAccess would read, computed by
+  // the server in one short answer: it differs whenever a stamp, address or
+  // contact does. Empty where the engine cannot compute one.
+  Result<std::string> SourceDigest();
   // The Asset rows of `names` (at most kSummaryBatch) with their Software
   // lists, read by one statement, so that each row and its list are of one
   // moment. A name with several rows gives several summaries.
@@ -79,6 +83,7 @@ class InventoryReader {
   std::shared_ptr<EngineConnection> connection_;
   std::string stamp_sql_;
   std::string access_sql_;
+  std::string digest_sql_;
   std::string summary_sql_;
   std::string names_like_sql_;
   std::string has_name_sql_;

@@ -75,6 +75,16 @@ TEST_P(FleetQueryTest, IndexReadsChangedComputersAgainAndForgetsVanishedOnes) {
   EXPECT_EQ(Messages({std::nullopt, ChangeKind::kRemoved, "new01"}),
             (std::vector<std::string>{"NEW01: Software removed : \xC3\x9C" "bersetzer",
                                       "NEW01: Software removed : Microsoft Office"}));
+
+  // A contact alone is a change too (on PostgreSQL the server's digest
+  // must notice it); nothing changed reads nothing and still counts all.
+  Exec("UPDATE LastAccess SET AccessTime = '2003/06/10 07:00:00' WHERE Computer = 'SILENT9';");
+  report = Refresh();
+  EXPECT_EQ(report.read, 0u);
+  EXPECT_EQ(Computer("SILENT9").last_contact, "2003/06/10 07:00:00");
+  report = Refresh();
+  EXPECT_EQ(report.read, 0u);
+  EXPECT_EQ(report.computers, 3u);
 }
 
 TEST_P(FleetQueryTest, AWholeBuildAnswersAsARefreshComputerByComputer) {
