@@ -11,6 +11,9 @@ constexpr std::string_view kSortNames[] = {"name", "address", "os", "user", "mem
 // ORDER BY for each sort; every one ends on the name, so pages never overlap.
 constexpr std::string_view kSortColumns[] = {"folded", "address_key", "os", "user", "memory_mb",
                                              "last_contact", "last_change"};
+// Whether the column may be Null: Nulls come last whatever the direction.
+// Only these take the extra term, which no index can serve.
+constexpr bool kSortNullable[] = {false, true, false, false, true, true, true};
 
 constexpr char kColumns[] =
     "name, address, os, service_pack, domain, user, manufacturer, model, memory_mb, last_inventory, "
@@ -49,7 +52,8 @@ Result<ComputerPage> ListComputers(IndexDb& index, const ComputerFilter& filter,
 
   const std::string column(kSortColumns[static_cast<size_t>(filter.sort)]);
   const std::string direction = filter.descending ? " DESC" : "";
-  const std::string order = " ORDER BY (" + column + " IS NULL), " + column + direction + ", name" + direction;
+  const std::string nulls_last = kSortNullable[static_cast<size_t>(filter.sort)] ? "(" + column + " IS NULL), " : "";
+  const std::string order = " ORDER BY " + nulls_last + column + direction + ", name" + direction;
 
   ComputerPage result;
   if (page.count) {
