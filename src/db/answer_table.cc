@@ -36,7 +36,7 @@ std::string CsvRows(const AnswerTable& table) {
       if (const auto* flag = std::get_if<bool>(&row[i])) {
         out += *flag ? "true" : "false";
       } else if (const auto* text = std::get_if<std::string>(&row[i])) {
-        out += Escape(*text, EscapeFor::kCsvCell);
+        AppendEscaped(out, *text, EscapeFor::kCsvCell);
       } else {
         out += PlainText(row[i]);
       }
@@ -76,17 +76,26 @@ std::string JsonText(const nlohmann::ordered_json& value, int indent) {
 
 void WriteTextTable(const AnswerTable& table, std::ostream& out, bool header) {
   // Each cell escaped and measured once; the lines of the whole table are
-  // then written in one piece.
+  // then written in one piece. Most cells are printable ASCII, which the
+  // terminal escape leaves as it is: those are measured by their size and
+  // written from the table itself.
   struct Cell {
-    std::string text;
+    std::string escaped;
+    const std::string* plain;
     size_t shown;
+    std::string_view text() const { return plain != nullptr ? std::string_view(*plain) : escaped; }
+  };
+  const auto printable = [](const std::string& text) {
+    return std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c < 0x7F; });
+  };
+  const auto cell = [&](const std::string& text) {
+    if (printable(text)) return Cell{{}, &text, text.size()};
+    std::string escaped = Escape(text, EscapeFor::kTerminal);
+    const size_t shown = CountCharacters(escaped);
+    return Cell{std::move(escaped), nullptr, shown};
   };
   std::vector<std::vector<Cell>> lines;
   lines.reserve(table.rows.size() + 1);
-  const auto cell = [](std::string text) {
-    const size_t shown = CountCharacters(text);
-    return Cell{std::move(text), shown};
-  };
   if (header) {
     std::vector<Cell>& line = lines.emplace_back();
     for (const std::string& column : table.columns) line.push_back(cell(column));
@@ -95,8 +104,13 @@ void WriteTextTable(const AnswerTable& table, std::ostream& out, bool header) {
     std::vector<Cell>& line = lines.emplace_back();
     line.reserve(row.size());
     for (const AnswerCell& value : row) {
-      const auto* text = std::get_if<std::string>(&value);
-      line.push_back(cell(Escape(text ? *text : PlainText(value), EscapeFor::kTerminal)));
+      if (const auto* text = std::get_if<std::string>(&value)) {
+        line.push_back(cell(*text));
+      } else {
+        std::string plain = PlainText(value);
+        const size_t shown = plain.size();
+        line.push_back(Cell{std::move(plain), nullptr, shown});
+      }
     }
   }
   std::vector<size_t> widths(table.columns.size(), 0);
@@ -109,7 +123,7 @@ void WriteTextTable(const AnswerTable& table, std::ostream& out, bool header) {
   for (const std::vector<Cell>& line : lines) {
     const size_t start = text.size();
     for (size_t i = 0; i < line.size(); ++i) {
-      text += line[i].text;
+      text += line[i].text();
       if (i + 1 == line.size()) break;
       const size_t width = i < widths.size() ? widths[i] : 0;
       text.append(line[i].shown < width ? width - line[i].shown + 2 : 2, ' ');

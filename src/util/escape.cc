@@ -73,10 +73,16 @@ bool IsPlainAscii(char c, EscapeFor context) {
 std::string Escape(std::string_view value, EscapeFor context) {
   std::string out;
   out.reserve(value.size() + 8);
+  AppendEscaped(out, value, context);
+  return out;
+}
+
+void AppendEscaped(std::string& out, std::string_view value, EscapeFor context) {
   if (context == EscapeFor::kUrlComponent) {
     AppendPercentEncoded(value, out);
-    return out;
+    return;
   }
+  const size_t start = out.size();
   bool quote = false;
   if (context == EscapeFor::kCsvCell && !value.empty() &&
       (value[0] == '=' || value[0] == '+' || value[0] == '-' || value[0] == '@' || value[0] == '\t' ||
@@ -123,7 +129,10 @@ std::string Escape(std::string_view value, EscapeFor context) {
       out += character;
     }
   }
-  return quote ? "\"" + out + "\"" : out;
+  if (quote) {
+    out.insert(start, 1, '"');
+    out += '"';
+  }
 }
 
 }  // namespace hostlore

@@ -24,5 +24,7 @@ enum class EscapeFor {
 // U+FFFD as well. kUrlComponent keeps the bytes as they are, so that a link
 // names exactly the stored value.
 std::string Escape(std::string_view value, EscapeFor context);
+// The same, appended to `out`: for long outputs built cell by cell.
+void AppendEscaped(std::string& out, std::string_view value, EscapeFor context);
 
 }  // namespace hostlore
