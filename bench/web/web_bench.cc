@@ -5,6 +5,9 @@
 //
 //   web_bench [COMPUTERS [PROGRAMS [HISTORY]]] [--engines sqlite,postgresql]
 //   web_bench --fill sqlite:PATH [COMPUTERS]     only writes a fleet (for screenshots)
+//   web_bench --fill postgresql://postgres@127.0.0.1:PORT/DB [COMPUTERS]
+//                                                 the same into an existing PostgreSQL
+//                                                 database (for profiling one question)
 #include <fcntl.h>
 #include <spawn.h>
 #include <sqlite3.h>
@@ -251,7 +254,19 @@ int main(int argc, char** argv) {
   if (numbers.size() > 1) shape.programs = numbers[1];
   if (numbers.size() > 2) shape.history = numbers[2];
   if (!fill.empty()) {
-    if (!fill.starts_with("sqlite:") || !ConnectEngine(fill).ok()) return std::fprintf(stderr, "--fill takes sqlite:PATH\n"), 2;
+    if (fill.starts_with("postgresql://")) {
+      Result<std::shared_ptr<EngineConnection>> connection = ConnectEngine(fill);
+      if (!connection.ok() || !connection.value()->RunScript(std::string(SchemaScript(Engine::kPostgreSql))).ok()) {
+        return std::fprintf(stderr, "%s: cannot connect or create the tables\n", fill.c_str()), 2;
+      }
+      const size_t port_at = fill.rfind(':') + 1;
+      test::TempFolder folder;
+      FillPostgres(fill, std::atoi(fill.c_str() + port_at), folder.path(), shape);
+      return 0;
+    }
+    if (!fill.starts_with("sqlite:") || !ConnectEngine(fill).ok()) {
+      return std::fprintf(stderr, "--fill takes sqlite:PATH or postgresql://USER@HOST:PORT/DB\n"), 2;
+    }
     FillSqlite(fill.substr(7), shape);
     return 0;
   }
