@@ -23,9 +23,15 @@ namespace {
 // key; more would leave the other pipes idle while the first keys, which
 // the caller waits for, are still in one pipe's batch.
 constexpr size_t kKeysPerExchange = 8;
-// Batches a worker holds at once: enough that it never waits for the
-// agent, few enough that what it sends back fits the socket's buffer.
-constexpr size_t kBatchesPerWorker = 4;
+// Batches a worker holds at once: the one it reads and the next, so that it
+// never waits for the agent between them. The rest stay queued for the
+// first worker that is free: handed out at once, they would leave some
+// workers a batch more than others at the end of a walk.
+constexpr size_t kBatchesPerWorker = 2;
+// Keys a worker leaves open: a close costs a round trip, and the target
+// closes every key of a pipe when the pipe closes. Past this many, the
+// oldest are closed along with the next requests.
+constexpr size_t kKeysLeftOpen = 1024;
 // A worker that has sent nothing for this long while it had work is given
 // up: its own requests each end within the SMB request time-out.
 constexpr int kWorkerSilenceMs = 2 * kSmbRequestTimeoutMs + 1000;
@@ -54,11 +60,19 @@ std::optional<std::pair<char, std::string>> TakeFrame(std::string& bytes) {
   return frame;
 }
 
+// A key a worker has done with: left open (see kKeysLeftOpen).
+void LeaveOpen(winreg::WinregClient& client, std::deque<rpc::ContextHandle>& open, const rpc::ContextHandle& key) {
+  open.push_back(key);
+  if (open.size() <= kKeysLeftOpen) return;
+  client.CloseLater(open.front());
+  open.pop_front();
+}
+
 // The keys `paths` read on `client`; nullopt when the hive cannot be
 // opened there.
 std::optional<std::vector<KeyRead>> ReadKeys(winreg::WinregClient& client,
                                              std::map<Hive, rpc::ContextHandle>& hives,
-                                             const KeyJob& job) {
+                                             std::deque<rpc::ContextHandle>& left_open, const KeyJob& job) {
   const Hive hive = job.hive;
   const std::vector<std::string>& paths = job.paths;
   const uint32_t access = job.access;
@@ -85,7 +99,7 @@ std::optional<std::vector<KeyRead>> ReadKeys(winreg::WinregClient& client,
       reads[i].opened = handles[i].status();
       continue;
     }
-    client.CloseLater(handles[i].value());
+    LeaveOpen(client, left_open, handles[i].value());
     if (values.empty()) continue;
     for (size_t n = 0; n < names.size(); ++n) {
       reads[i].values.insert_or_assign(names[n].name, std::move(values[next][n]));
@@ -99,7 +113,7 @@ std::optional<std::vector<KeyRead>> ReadKeys(winreg::WinregClient& client,
 // cannot be opened here (the agent lists it itself and gets the failure).
 std::optional<std::vector<KeyRead>> ListKey(winreg::WinregClient& client,
                                             std::map<Hive, rpc::ContextHandle>& hives,
-                                            const KeyJob& job) {
+                                            std::deque<rpc::ContextHandle>& left_open, const KeyJob& job) {
   auto root = hives.find(job.hive);
   if (root == hives.end()) {
     Result<rpc::ContextHandle> opened = client.OpenHive(job.hive, kMaximumAllowed);
@@ -111,7 +125,7 @@ std::optional<std::vector<KeyRead>> ListKey(winreg::WinregClient& client,
   if (handle.size() != 1 || !handle[0].ok()) return reads;
   reads[0].fetched = true;
   reads[0].subkeys = client.EnumKeys(handle[0].value(), job.first, job.count);
-  client.CloseLater(handle[0].value());
+  LeaveOpen(client, left_open, handle[0].value());
   return reads;
 }
 
@@ -147,7 +161,16 @@ bool ReceiveAll(int fd, char* into, size_t count) {
   std::shared_ptr<SmbSession> session;
   std::optional<winreg::WinregClient> client;
   std::map<Hive, rpc::ContextHandle> hives;
-  for (;;) {
+  std::deque<rpc::ContextHandle> left_open;
+  // The session and pipe are made at once, while the agent is still
+  // finding work for them: it has started the pool because a long walk has
+  // begun.
+  if (Result<std::shared_ptr<SmbSession>> made = make_session(); made.ok()) {
+    session = std::move(made).value();
+    Result<std::unique_ptr<rpc::RpcChannel>> channel = OpenRpcChannel(*session, "winreg", winreg::InterfaceId());
+    if (channel.ok()) client.emplace(std::move(channel).value());
+  }
+  while (client) {
     uint32_t length = 0;
     std::string frame;
     if (!ReceiveAll(fd, reinterpret_cast<char*>(&length), sizeof length) || length == 0) break;
@@ -155,19 +178,11 @@ bool ReceiveAll(int fd, char* into, size_t count) {
     if (!ReceiveAll(fd, frame.data(), length) || frame[0] != kJobFrame) break;
     std::optional<KeyJob> job = DecodeKeyJob(std::string_view(frame).substr(1));
     if (!job) break;
-    if (!client) {
-      Result<std::shared_ptr<SmbSession>> made = make_session();
-      if (!made.ok()) break;
-      session = std::move(made).value();
-      Result<std::unique_ptr<rpc::RpcChannel>> channel =
-          OpenRpcChannel(*session, "winreg", winreg::InterfaceId());
-      if (!channel.ok()) break;
-      client.emplace(std::move(channel).value());
-    }
     // A broken pipe read nothing that can be trusted: its keys are left to
     // the agent, which learns it when this worker ends.
     std::optional<std::vector<KeyRead>> reads =
-        job->count > 0 && job->paths.size() == 1 ? ListKey(*client, hives, *job) : ReadKeys(*client, hives, *job);
+        job->count > 0 && job->paths.size() == 1 ? ListKey(*client, hives, left_open, *job)
+                                                   : ReadKeys(*client, hives, left_open, *job);
     if (!reads || client->channel().broken()) break;
     if (!SendAll(fd, Frame(kReadsFrame, EncodeKeyReads(*reads)))) break;
   }
@@ -241,6 +256,15 @@ void RegistryPool::Fetch(Hive hive, const std::vector<std::string>& paths, uint3
     job.paths.clear();
     ids.clear();
   };
+  // Jobs of up to kKeysPerExchange keys, as few rounds of them as the
+  // pipes allow, and the keys shared evenly among the jobs: a last round
+  // of a few full jobs would leave the other pipes idle.
+  size_t fresh = 0;
+  for (const std::string& path : paths) fresh += keys_.count(KeyId{hive, LowerRegistryName(path), access}) == 0;
+  const size_t pipes = std::max<size_t>(1, std::count_if(workers_.begin(), workers_.end(),
+                                                         [](const Worker& w) { return w.socket.valid(); }));
+  const size_t rounds = std::max<size_t>(1, (fresh + pipes * kKeysPerExchange - 1) / (pipes * kKeysPerExchange));
+  const size_t per_job = std::max<size_t>(1, (fresh + pipes * rounds - 1) / (pipes * rounds));
   for (const std::string& path : paths) {
     KeyId id{hive, LowerRegistryName(path), access};
     if (keys_.count(id) != 0) continue;
@@ -252,7 +276,7 @@ void RegistryPool::Fetch(Hive hive, const std::vector<std::string>& paths, uint3
     keys_.emplace(id, std::nullopt);
     job.paths.push_back(path);
     ids.push_back(std::move(id));
-    if (job.paths.size() == kKeysPerExchange) queue();
+    if (job.paths.size() == per_job) queue();
   }
   queue();
   Pump(false);

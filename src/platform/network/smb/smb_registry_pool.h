@@ -4,8 +4,9 @@
 // several pipes carry several. libsmbclient keeps per-call state for the
 // whole process, so each extra pipe is a worker process of its own, forked
 // when the first walk needs it, with a session of its own to the target.
-// A worker reads whole keys: it opens a batch of keys, queries the names
-// asked for, and closes them again; or it lists a batch of a key's subkeys.
+// A worker reads whole keys: it opens a batch of keys and queries the names
+// asked for; or it lists a batch of a key's subkeys. It leaves the keys
+// open (closing one costs a round trip); they close with its pipe.
 //
 // The agent queues keys and takes each read when it needs it, waiting for
 // it if it is still on its way; while it waits, it hands the workers more.
@@ -42,8 +43,9 @@ class RegistryPool {
   using SessionMaker = std::function<Result<std::shared_ptr<SmbSession>>()>;
 
   // Forks `workers` worker processes; each makes its session with
-  // `make_session` and opens its pipe when work first comes. `link` is
-  // the agent's own link to the target.
+  // `make_session` and opens its pipe at once (a worker that cannot ends,
+  // and its work goes to the others). `link` is the agent's own link to
+  // the target.
   RegistryPool(size_t workers, const SessionMaker& make_session, std::shared_ptr<TargetLink> link);
   // Ends the workers: each finishes the batch on its way (at most a few
   // SMB request time-outs; none when the target is lost); queued keys are
@@ -101,7 +103,7 @@ class RegistryPool {
 // Extra pipes a walk uses per target, each a session of its own besides the
 // run's: HOSTLORE_REGISTRY_PIPES when it is a number from 0 (none: the
 // run's pipe reads alone) to kMaxWalkPipes, kDefaultWalkPipes otherwise.
-inline constexpr size_t kDefaultWalkPipes = 8;
+inline constexpr size_t kDefaultWalkPipes = 16;
 inline constexpr size_t kMaxWalkPipes = 16;
 size_t WalkPipes();
 // True when HOSTLORE_REGISTRY_PIPES names the number of extra pipes. Left
