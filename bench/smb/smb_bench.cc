@@ -14,6 +14,9 @@
 // answer crossing the relay, halved) per value read, the wall time in round
 // trips per value read, and the CPU time the agent's side spent. The relays
 // run in a child process, so that the CPU time is the agent's alone.
+//
+//   smb_bench          every route, far and LAN
+//   smb_bench PIPES    the far link only, with HOSTLORE_REGISTRY_PIPES=PIPES
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -265,7 +268,7 @@ pid_t StartRelays(testing::SambaPeer& peer, RelayCounts& counts) {
   std::_Exit(1);
 }
 
-int Run() {
+int Run(const char* only_pipes) {
   testing::SambaPeerContent content;
   content.registry = Registry();
   content.admin_share = true;
@@ -291,6 +294,14 @@ int Run() {
               LoadAverage().c_str());
   Bench bench(*peer, *counts, temp);
   int status = 0;
+  if (only_pipes != nullptr) {
+    const Measure m = bench.Inventory(true, only_pipes, nullptr);
+    Print((std::string(only_pipes) + " extra pipes").c_str(), m, true, 0);
+    ::kill(relays, SIGKILL);
+    ::waitpid(relays, nullptr, 0);
+    std::filesystem::remove_all(temp);
+    return 0;
+  }
   for (bool far : {true, false}) {
     if (far) {
       std::printf("far link: %lld ms added each way\n", static_cast<long long>(kFarDelay.count()));
@@ -327,4 +338,4 @@ int Run() {
 }  // namespace
 }  // namespace hostlore
 
-int main() { return hostlore::Run(); }
+int main(int argc, char** argv) { return hostlore::Run(argc > 1 ? argv[1] : nullptr); }
