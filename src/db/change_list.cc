@@ -5,8 +5,8 @@
 
 namespace hostlore {
 
-// Newest first in the table's own order (time, computer, seq), so that a
-// page of the newest records reads only that page.
+// Newest first in the order of the time index (time, computer, seq), so
+// that a page of the newest records reads only that page.
 Result<ChangePage> ListChanges(IndexDb& index, const ChangeFilter& filter, const StaleRule& stale,
                                QueryPage page, const std::function<void(ChangeRow&&)>& each) {
   std::string where = " WHERE 1 = 1";
