@@ -130,15 +130,6 @@ Status RefreshContacts(IndexDb& db, FleetIndexWriter& writer, const std::vector<
   return Status::Ok();
 }
 
-// A refresh that found the inventory as the index has it: only its time is
-// noted.
-Result<RefreshReport> Unchanged(FleetIndex& index, std::time_t now, size_t computers) {
-  if (Status s = index.SetMeta("refreshed", FormatTimeStamp(now)); !s.ok()) return s;
-  RefreshReport report;
-  report.computers = computers;
-  return report;
-}
-
 }  // namespace
 
 Result<RefreshReport> RefreshFleetIndex(FleetIndex& index, InventoryReader& inventory, std::time_t now,
@@ -154,9 +145,13 @@ Result<RefreshReport> RefreshFleetIndex(FleetIndex& index, InventoryReader& inve
     Result<std::string> known = index.Meta("source-digest");
     if (!known.ok()) return known.status();
     if (known.value() == digest.value()) {
+      // As the index has it: only the time is noted.
       Result<std::string> computers = index.Meta("computers");
       if (!computers.ok()) return computers.status();
-      return Unchanged(index, now, std::strtoull(computers->c_str(), nullptr, 10));
+      if (Status s = index.SetMeta("refreshed", FormatTimeStamp(now)); !s.ok()) return s;
+      RefreshReport report;
+      report.computers = std::strtoull(computers->c_str(), nullptr, 10);
+      return report;
     }
   }
   std::vector<InventoryStamp> stamps;
@@ -176,9 +171,13 @@ Result<RefreshReport> RefreshFleetIndex(FleetIndex& index, InventoryReader& inve
   Result<std::string> previous = index.Meta("source");
   if (!previous.ok()) return previous.status();
   if (previous.value() == fingerprint) {
-    if (Status s = index.SetMeta("source-digest", digest.value()); !s.ok()) return s;
-    if (Status s = index.SetMeta("computers", std::to_string(stamps.size())); !s.ok()) return s;
-    return Unchanged(index, now, stamps.size());
+    const Status noted = InTransaction(db, [&]() -> Status {
+      if (Status s = index.SetMeta("source-digest", digest.value()); !s.ok()) return s;
+      if (Status s = index.SetMeta("computers", std::to_string(stamps.size())); !s.ok()) return s;
+      return index.SetMeta("refreshed", FormatTimeStamp(now));
+    });
+    if (!noted.ok()) return noted;
+    return report;
   }
 
   Result<std::unordered_map<std::string, KnownComputer>> known = KnownComputers(db);
