@@ -149,7 +149,7 @@ class RegistryWalkTest : public ::testing::Test {
 TEST_F(RegistryWalkTest, EveryRouteStoresTheSameInventory) {
   const std::map<std::string, std::map<std::string, std::string>> routes = {
       {"one-pipe", {{"HOSTLORE_REGISTRY_PIPES", "0"}}},
-      {"pipes", {{"HOSTLORE_REGISTRY_PIPES", "8"}}},
+      {"pipes", {{"HOSTLORE_REGISTRY_PIPES", "16"}}},  // the default count
       {"snapshot", {{"HOSTLORE_REGISTRY_SNAPSHOT", "1"}}},
   };
   std::map<std::string, std::string> stored;
