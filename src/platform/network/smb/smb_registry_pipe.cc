@@ -205,9 +205,9 @@ Result<std::shared_ptr<OpenedKey>> RegistryPipe::Open(hostlore::Hive hive, std::
   Result<rpc::ContextHandle> root = Hive(hive);
   if (!root.ok()) return root.status();
   std::vector<std::string> paths{std::string(path)};
-  // With extra pipes at hand, the siblings are theirs to read once the
+  // With extra pipes at work, the siblings are theirs to read once the
   // walk's names are known; opened here, they would only delay that.
-  std::optional<WalkPlace> place = pool_ ? std::nullopt : PlaceOf(hive, lower);
+  std::optional<WalkPlace> place = pool_ && pool_->working() > 0 ? std::nullopt : PlaceOf(hive, lower);
   if (place) {
     for (std::string& sibling : WalkFrom(hive, path, *place, access, false, kOpenAhead - 1)) {
       paths.push_back(std::move(sibling));

@@ -246,8 +246,7 @@ RegistryPool::~RegistryPool() {
 
 void RegistryPool::Fetch(Hive hive, const std::vector<std::string>& paths, uint32_t access,
                          const std::vector<winreg::WinregClient::WantedValue>& names) {
-  const bool working =
-      std::any_of(workers_.begin(), workers_.end(), [](const Worker& w) { return w.socket.valid(); });
+  const size_t pipes = working();
   KeyJob job{hive, access, {}, names};
   std::vector<KeyId> ids;
   auto queue = [&] {
@@ -261,15 +260,14 @@ void RegistryPool::Fetch(Hive hive, const std::vector<std::string>& paths, uint3
   // of a few full jobs would leave the other pipes idle.
   size_t fresh = 0;
   for (const std::string& path : paths) fresh += keys_.count(KeyId{hive, LowerRegistryName(path), access}) == 0;
-  const size_t pipes = std::max<size_t>(1, std::count_if(workers_.begin(), workers_.end(),
-                                                         [](const Worker& w) { return w.socket.valid(); }));
-  const size_t rounds = std::max<size_t>(1, (fresh + pipes * kKeysPerExchange - 1) / (pipes * kKeysPerExchange));
-  const size_t per_job = std::max<size_t>(1, (fresh + pipes * rounds - 1) / (pipes * rounds));
+  const size_t lanes = std::max<size_t>(1, pipes);
+  const size_t rounds = std::max<size_t>(1, (fresh + lanes * kKeysPerExchange - 1) / (lanes * kKeysPerExchange));
+  const size_t per_job = std::max<size_t>(1, (fresh + lanes * rounds - 1) / (lanes * rounds));
   for (const std::string& path : paths) {
     KeyId id{hive, LowerRegistryName(path), access};
     if (keys_.count(id) != 0) continue;
     // Nobody left to read it: it is not fetched.
-    if (!working) {
+    if (pipes == 0) {
       keys_.emplace(id, KeyRead{});
       continue;
     }
@@ -285,9 +283,7 @@ void RegistryPool::Fetch(Hive hive, const std::vector<std::string>& paths, uint3
 void RegistryPool::List(const KeyId& key, const std::string& path, uint32_t first, uint32_t count) {
   KeyId id = ListingId(key, first);
   if (keys_.count(id) != 0) return;
-  const bool working =
-      std::any_of(workers_.begin(), workers_.end(), [](const Worker& w) { return w.socket.valid(); });
-  if (!working) {
+  if (working() == 0) {
     keys_.emplace(std::move(id), KeyRead{});
     return;
   }
@@ -309,9 +305,7 @@ std::optional<KeyRead> RegistryPool::Take(const KeyId& key) {
   auto found = keys_.find(key);
   if (found == keys_.end()) return std::nullopt;
   while (!found->second) {
-    const bool working = std::any_of(workers_.begin(), workers_.end(),
-                                     [](const Worker& w) { return w.socket.valid(); });
-    if (!working) found->second = KeyRead{};
+    if (working() == 0) found->second = KeyRead{};
     else Pump(true);
   }
   std::optional<KeyRead> read = std::move(found->second);

@@ -18,6 +18,7 @@
 
 #include <sys/types.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <deque>
@@ -72,6 +73,11 @@ class RegistryPool {
   std::optional<KeyRead> Take(const KeyId& key);
 
   size_t pipes() const { return workers_.size(); }
+  // Workers that have not ended.
+  size_t working() const {
+    return static_cast<size_t>(
+        std::count_if(workers_.begin(), workers_.end(), [](const Worker& w) { return w.socket.valid(); }));
+  }
 
  private:
   struct Worker {
