@@ -68,6 +68,19 @@ void LeaveOpen(winreg::WinregClient& client, std::deque<rpc::ContextHandle>& ope
   open.pop_front();
 }
 
+// The root of `hive` on `client`, opened on first use; nullopt when it
+// cannot be opened there.
+std::optional<rpc::ContextHandle> HiveRoot(winreg::WinregClient& client, std::map<Hive, rpc::ContextHandle>& hives,
+                                           Hive hive) {
+  auto root = hives.find(hive);
+  if (root == hives.end()) {
+    Result<rpc::ContextHandle> opened = client.OpenHive(hive, kMaximumAllowed);
+    if (!opened.ok()) return std::nullopt;
+    root = hives.emplace(hive, opened.value()).first;
+  }
+  return root->second;
+}
+
 // The keys `paths` read on `client`; nullopt when the hive cannot be
 // opened there.
 std::optional<std::vector<KeyRead>> ReadKeys(winreg::WinregClient& client,
@@ -79,13 +92,9 @@ std::optional<std::vector<KeyRead>> ReadKeys(winreg::WinregClient& client,
   const auto& names = job.names;
   const size_t count = paths.size();
   std::vector<KeyRead> reads(count);
-  auto root = hives.find(hive);
-  if (root == hives.end()) {
-    Result<rpc::ContextHandle> opened = client.OpenHive(hive, kMaximumAllowed);
-    if (!opened.ok()) return std::nullopt;
-    root = hives.emplace(hive, opened.value()).first;
-  }
-  std::vector<Result<rpc::ContextHandle>> handles = client.OpenKeys(root->second, paths, access);
+  const std::optional<rpc::ContextHandle> root = HiveRoot(client, hives, hive);
+  if (!root) return std::nullopt;
+  std::vector<Result<rpc::ContextHandle>> handles = client.OpenKeys(*root, paths, access);
   std::vector<rpc::ContextHandle> open;
   for (const auto& handle : handles) {
     if (handle.ok()) open.push_back(handle.value());
@@ -114,14 +123,10 @@ std::optional<std::vector<KeyRead>> ReadKeys(winreg::WinregClient& client,
 std::optional<std::vector<KeyRead>> ListKey(winreg::WinregClient& client,
                                             std::map<Hive, rpc::ContextHandle>& hives,
                                             std::deque<rpc::ContextHandle>& left_open, const KeyJob& job) {
-  auto root = hives.find(job.hive);
-  if (root == hives.end()) {
-    Result<rpc::ContextHandle> opened = client.OpenHive(job.hive, kMaximumAllowed);
-    if (!opened.ok()) return std::nullopt;
-    root = hives.emplace(job.hive, opened.value()).first;
-  }
+  const std::optional<rpc::ContextHandle> root = HiveRoot(client, hives, job.hive);
+  if (!root) return std::nullopt;
   std::vector<KeyRead> reads(1);
-  std::vector<Result<rpc::ContextHandle>> handle = client.OpenKeys(root->second, job.paths, job.access);
+  std::vector<Result<rpc::ContextHandle>> handle = client.OpenKeys(*root, job.paths, job.access);
   if (handle.size() != 1 || !handle[0].ok()) return reads;
   reads[0].fetched = true;
   reads[0].subkeys = client.EnumKeys(handle[0].value(), job.first, job.count);
@@ -255,24 +260,26 @@ void RegistryPool::Fetch(Hive hive, const std::vector<std::string>& paths, uint3
     job.paths.clear();
     ids.clear();
   };
+  std::vector<std::pair<const std::string*, KeyId>> fresh;
+  for (const std::string& path : paths) {
+    KeyId id{hive, LowerRegistryName(path), access};
+    if (keys_.count(id) == 0) fresh.emplace_back(&path, std::move(id));
+  }
   // Jobs of up to kKeysPerExchange keys, as few rounds of them as the
   // pipes allow, and the keys shared evenly among the jobs: a last round
   // of a few full jobs would leave the other pipes idle.
-  size_t fresh = 0;
-  for (const std::string& path : paths) fresh += keys_.count(KeyId{hive, LowerRegistryName(path), access}) == 0;
   const size_t lanes = std::max<size_t>(1, pipes);
-  const size_t rounds = std::max<size_t>(1, (fresh + lanes * kKeysPerExchange - 1) / (lanes * kKeysPerExchange));
-  const size_t per_job = std::max<size_t>(1, (fresh + lanes * rounds - 1) / (lanes * rounds));
-  for (const std::string& path : paths) {
-    KeyId id{hive, LowerRegistryName(path), access};
-    if (keys_.count(id) != 0) continue;
+  const size_t rounds = std::max<size_t>(1, (fresh.size() + lanes * kKeysPerExchange - 1) / (lanes * kKeysPerExchange));
+  const size_t per_job = std::max<size_t>(1, (fresh.size() + lanes * rounds - 1) / (lanes * rounds));
+  for (auto& [path, id] : fresh) {
+    if (keys_.count(id) != 0) continue;  // the same key asked for twice
     // Nobody left to read it: it is not fetched.
     if (pipes == 0) {
       keys_.emplace(id, KeyRead{});
       continue;
     }
     keys_.emplace(id, std::nullopt);
-    job.paths.push_back(path);
+    job.paths.push_back(*path);
     ids.push_back(std::move(id));
     if (job.paths.size() == per_job) queue();
   }
